@@ -1,0 +1,50 @@
+// Reading files piece by piece, and testing pieces for markers.
+#include "modfile.h"
+
+#include <string_view>
+
+FILE* open_input(const char* name) {
+  return fopen(name, "r");
+}
+
+size_t read_piece(FILE* input, char piece[kPieceSize]) {
+  size_t length = 0;
+  while (length < kPieceSize - 1) {
+    int c = getc(input);
+    if (c == EOF) {
+      // A read error ends the reading just like the end of the file, but
+      // the partial piece is dropped; close_input() reports the error.
+      if (ferror(input)) length = 0;
+      break;
+    }
+    piece[length++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  piece[length] = '\0';
+  return length;
+}
+
+bool close_input(FILE* input) {
+  bool read_failed = ferror(input) != 0;
+  // Every byte has been read already; a failing close loses nothing, but it
+  // is reported like a read error so that the caller does not build on it.
+  bool closed = fclose(input) == 0;
+  return closed && !read_failed;
+}
+
+bool holds(const char* piece, size_t length, const char* marker) {
+  return std::string_view(piece, length).find(marker) != std::string_view::npos;
+}
+
+const char* line_end_of(const char* piece, size_t length) {
+  if (length == 0 || piece[length - 1] != '\n') return nullptr;
+  if (length >= 2 && piece[length - 2] == '\r') return "\r\n";
+  return "\n";
+}
+
+bool is_present(const char* name) {
+  FILE* input = open_input(name);
+  if (input == nullptr) return false;
+  (void)fclose(input);  // nothing was read: only the open matters
+  return true;
+}

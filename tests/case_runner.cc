@@ -1,0 +1,111 @@
+// Runs the programs on the cases under tests/cases and compares every file
+// they leave with the expected bytes.
+//
+// A case is a folder:
+//   before/   the mod folder before the run (symbolic links are kept as links)
+//   after/    exactly the files that must be there afterwards
+//   run       the commands, one per line, each run by sh in the scratch
+//             folder with $INSTALL and $UNINSTALL naming the programs and
+//             $INJECT the fault injector (tests/inject.sh); every
+//             command must exit 0 and print nothing
+//   native-only   present when the case needs POSIX tools (strace, ulimit,
+//             symbolic links) and so is skipped for the Windows programs
+//
+// Environment: TEST_CASES (the cases folder), TEST_INSTALL, TEST_UNINSTALL
+// (the program commands, an emulator in front where needed), and
+// TEST_WINDOWS=1 for programs whose text mode writes CR LF: inputs are then
+// given CR LF line ends and every expected file is compared in CR LF.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Files = std::map<std::string, std::string>;
+
+// Every entry of |dir|: regular files by their bytes, symbolic links as
+// "-> target".
+Files snapshot(const fs::path& dir) {
+  Files files;
+  if (!fs::exists(dir)) return files;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    std::string name = entry.path().filename().string();
+    if (entry.is_symlink())
+      files[name] = "-> " + fs::read_symlink(entry.path()).string();
+    else
+      files[name] = read_file(entry.path());
+  }
+  return files;
+}
+
+std::string for_platform(const std::string& bytes) {
+  return windows_mode() ? to_crlf(to_lf(bytes)) : bytes;
+}
+
+void set_up_folder(const fs::path& from, const fs::path& to) {
+  if (!fs::exists(from)) return;
+  for (const auto& entry : fs::directory_iterator(from)) {
+    fs::path target = to / entry.path().filename();
+    if (entry.is_symlink())
+      fs::create_symlink(fs::read_symlink(entry.path()), target);
+    else
+      write_file(target, for_platform(read_file(entry.path())));
+  }
+}
+
+std::vector<std::string> all_cases() {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(cases_dir()))
+    if (entry.is_directory()) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class Case : public testing::TestWithParam<std::string> {};
+
+TEST_P(Case, LeavesExactlyTheExpectedFiles) {
+  fs::path dir = cases_dir() / GetParam();
+  if (windows_mode() && fs::exists(dir / "native-only"))
+    GTEST_SKIP() << "needs POSIX tools";
+  fs::path scratch = make_scratch(GetParam());
+  set_up_folder(dir / "before", scratch);
+
+  std::istringstream commands(read_file(dir / "run"));
+  std::string command;
+  while (std::getline(commands, command)) {
+    if (command.empty()) continue;
+    RunResult result = run_in(scratch, command);
+    EXPECT_EQ(result.status, 0) << command;
+    EXPECT_EQ(result.output, "") << command;
+  }
+
+  Files expected = snapshot(dir / "after");
+  for (auto& [name, bytes] : expected)
+    if (bytes.rfind("-> ", 0) != 0) bytes = for_platform(bytes);
+  Files actual = snapshot(scratch);
+  for (const auto& [name, bytes] : expected) {
+    auto found = actual.find(name);
+    if (found == actual.end()) {
+      ADD_FAILURE() << name << " is missing";
+      continue;
+    }
+    EXPECT_EQ(found->second, bytes) << "in " << name;
+  }
+  for (const auto& [name, bytes] : actual)
+    EXPECT_TRUE(expected.count(name)) << "stray file " << name;
+  if (!HasFailure()) fs::remove_all(scratch);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Case, testing::ValuesIn(all_cases()),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace

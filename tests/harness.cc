@@ -1,0 +1,78 @@
+#include "harness.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string env_or(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value ? value : fallback;
+}
+
+}  // namespace
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string to_lf(const std::string& bytes) {
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); ++i)
+    if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n'))
+      out += bytes[i];
+  return out;
+}
+
+std::string to_crlf(const std::string& bytes) {
+  std::string out;
+  for (char c : bytes) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+bool windows_mode() {
+  return env_or("TEST_WINDOWS", "0") == "1";
+}
+
+fs::path cases_dir() {
+  return env_or("TEST_CASES", "cases");
+}
+
+fs::path make_scratch(const std::string& name) {
+  fs::path dir = fs::temp_directory_path() /
+                 ("modtest-" + std::to_string(getpid()) + "-" + name);
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir;
+}
+
+RunResult run_in(const fs::path& dir, const std::string& command) {
+  setenv("INSTALL", env_or("TEST_INSTALL", "install").c_str(), 1);
+  setenv("UNINSTALL", env_or("TEST_UNINSTALL", "uninstall").c_str(), 1);
+  setenv("INJECT", (cases_dir().parent_path() / "inject.sh").c_str(), 1);
+  fs::path output = dir.string() + ".out";
+  std::string line = "cd '" + dir.string() + "' && { " + command + "\n} >'" +
+                     output.string() + "' 2>&1";
+  int status = std::system(line.c_str());
+  RunResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                   read_file(output)};
+  fs::remove(output);
+  return result;
+}

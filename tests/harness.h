@@ -1,0 +1,26 @@
+// Helpers shared by the black-box tests: files as bytes, scratch folders,
+// and running the programs there.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+struct RunResult {
+  int status;          // exit status, or -1 when the command did not exit
+  std::string output;  // standard output and standard error together
+};
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const std::string& bytes);
+std::string to_lf(const std::string& bytes);
+std::string to_crlf(const std::string& bytes);
+
+// Whether the programs under test write CR LF (TEST_WINDOWS=1).
+bool windows_mode();
+std::filesystem::path cases_dir();
+
+// A new empty folder for |name| under the system's temporary folder.
+std::filesystem::path make_scratch(const std::string& name);
+
+// Runs |command| with sh in |dir|; $INSTALL and $UNINSTALL name the programs.
+RunResult run_in(const std::filesystem::path& dir, const std::string& command);
