@@ -1,0 +1,70 @@
+#!/bin/bash
+# Times the programs on a typical liblist.gam and on large ones, against cp
+# of the same file in the same run, and prints medians and ratios.
+# Usage: bench/run.sh [BUILD_DIR] [RUNS]      (defaults: build, 31)
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$here/build}" && pwd)
+runs=${2:-31}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+now() { date +%s%N; }
+
+# median of the numbers on standard input
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# A file of about $1 KiB: a plain Firearms head, its library entries, then
+# comment lines up to the size.
+make_file() {
+  local kib=$1 out=$2
+  cp "$here/examples/firearms/liblist.gam" "$out"
+  local line="// padding line to make the description file larger than any real one"
+  local count=$(( kib * 1024 / (${#line} + 1) ))
+  yes "$line" | head -n "$count" >> "$out" || true
+}
+
+# time_ns PROGRAM FILE: nanoseconds of one run of PROGRAM in a folder that
+# holds FILE as liblist.gam (set up again before every run, not timed)
+time_program() {
+  local program=$1 file=$2 dir="$work/mod"
+  rm -rf "$dir" && mkdir "$dir" && cp "$file" "$dir/liblist.gam"
+  if [ "$program" = uninstall ]; then (cd "$dir" && "$build/install"); fi
+  local start end
+  start=$(now)
+  (cd "$dir" && "$build/$program")
+  end=$(now)
+  echo $(( end - start ))
+}
+
+time_cp() {
+  local file=$1 dir="$work/mod"
+  rm -rf "$dir" && mkdir "$dir"
+  local start end
+  start=$(now)
+  cp "$file" "$dir/copy.gam"
+  end=$(now)
+  echo $(( end - start ))
+}
+
+measure() {
+  local label=$1 program=$2 file=$3 p c
+  for _ in $(seq "$runs"); do time_program "$program" "$file"; done | median > "$work/p"
+  for _ in $(seq "$runs"); do time_cp "$file"; done | median > "$work/c"
+  p=$(cat "$work/p") c=$(cat "$work/c")
+  awk -v l="$label" -v s="$(stat -c %s "$file")" -v p="$p" -v c="$c" 'BEGIN {
+    printf "%-26s %9d bytes  %8.3f ms  cp %7.3f ms  ratio %5.2f  %7.1f ns/byte\n",
+           l, s, p / 1e6, c / 1e6, p / c, p / s }'
+}
+
+cp "$here/examples/firearms/liblist.gam" "$work/typical.gam"
+for kib in 256 512 1024; do make_file "$kib" "$work/big$kib.gam"; done
+
+echo "median of $runs runs each; the folder is set up again before every run"
+for program in install uninstall; do
+  [ -x "$build/$program" ] || continue
+  measure "$program typical" "$program" "$work/typical.gam"
+  for kib in 256 512 1024; do
+    measure "$program $kib KiB" "$program" "$work/big$kib.gam"
+  done
+done
