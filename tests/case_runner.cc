@@ -19,7 +19,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,23 +28,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-using Files = std::map<std::string, std::string>;
-
-// Every entry of |dir|: regular files by their bytes, symbolic links as
-// "-> target".
-Files snapshot(const fs::path& dir) {
-  Files files;
-  if (!fs::exists(dir)) return files;
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    std::string name = entry.path().filename().string();
-    if (entry.is_symlink())
-      files[name] = "-> " + fs::read_symlink(entry.path()).string();
-    else
-      files[name] = read_file(entry.path());
-  }
-  return files;
-}
 
 std::string for_platform(const std::string& bytes) {
   return windows_mode() ? to_crlf(to_lf(bytes)) : bytes;

@@ -30,6 +30,19 @@ void write_file(const fs::path& path, const std::string& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
+Files snapshot(const fs::path& dir) {
+  Files files;
+  if (!fs::exists(dir)) return files;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    std::string name = entry.path().filename().string();
+    if (entry.is_symlink())
+      files[name] = "-> " + fs::read_symlink(entry.path()).string();
+    else
+      files[name] = read_file(entry.path());
+  }
+  return files;
+}
+
 std::string to_lf(const std::string& bytes) {
   std::string out;
   for (size_t i = 0; i < bytes.size(); ++i)

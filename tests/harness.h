@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 struct RunResult {
@@ -14,6 +15,11 @@ std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 std::string to_lf(const std::string& bytes);
 std::string to_crlf(const std::string& bytes);
+
+// Every entry of a folder by name: regular files by their bytes, symbolic
+// links as "-> target".
+using Files = std::map<std::string, std::string>;
+Files snapshot(const std::filesystem::path& dir);
 
 // Whether the programs under test write CR LF (TEST_WINDOWS=1).
 bool windows_mode();
