@@ -37,17 +37,23 @@ std::string long_line(std::mt19937& rng) {
   return line.insert(at, marker);
 }
 
+// Half the files open with a title line and a quarter end on an mpentity
+// line, often without a final line end, so that rebuilds are frequent.
 std::string generate_file(std::mt19937& rng) {
   if (rng() % 20 == 0) return "";
   bool crlf = rng() % 3 == 0;
   int count = std::uniform_int_distribution<>(1, 30)(rng);
+  bool title_first = rng() % 2 == 0;
+  bool mpentity_last = rng() % 4 == 0;
   std::string file;
   for (int i = 0; i < count; ++i) {
     unsigned kind = rng() % 10;
-    std::string line = kind == 0 ? long_line(rng) : kLines[rng() % std::size(kLines)];
-    if (kind == 1) line += std::string("\0nul", 4);
+    std::string line = kind < 2 ? long_line(rng) : kLines[rng() % std::size(kLines)];
+    if (i == 0 && title_first) line = kLines[rng() % 6];
+    if (i + 1 == count && mpentity_last) line = kind < 5 ? long_line(rng) + "mpentity" : "mpentity \"x\"";
+    if (kind == 2) line += std::string("\0nul", 4);
     file += line;
-    if (i + 1 < count || rng() % 4 != 0) file += (crlf != (rng() % 10 == 0)) ? "\r\n" : "\n";
+    if (i + 1 < count || rng() % 3 != 0) file += (crlf != (rng() % 10 == 0)) ? "\r\n" : "\n";
   }
   return file;
 }
