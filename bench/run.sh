@@ -14,8 +14,8 @@ now() { date +%s%N; }
 # median of the numbers on standard input
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# A file of about $1 KiB: a plain Firearms head, its library entries, then
-# comment lines up to the size.
+# A file of about $1 KiB: a plain Firearms file with comment lines added at
+# its end (the tail that install copies) up to the size.
 make_file() {
   local kib=$1 out=$2
   cp "$here/examples/firearms/liblist.gam" "$out"
@@ -24,12 +24,15 @@ make_file() {
   yes "$line" | head -n "$count" >> "$out" || true
 }
 
-# time_ns PROGRAM FILE: nanoseconds of one run of PROGRAM in a folder that
-# holds FILE as liblist.gam (set up again before every run, not timed)
+# time_program MODE FILE: nanoseconds of one run in a folder that holds FILE
+# as liblist.gam, set up again before every run (not timed).  MODE is
+# install, restore (uninstall in an installed folder) or rebuild (uninstall
+# in a plain one).
 time_program() {
-  local program=$1 file=$2 dir="$work/mod"
+  local mode=$1 file=$2 dir="$work/mod" program=uninstall
   rm -rf "$dir" && mkdir "$dir" && cp "$file" "$dir/liblist.gam"
-  if [ "$program" = uninstall ]; then (cd "$dir" && "$build/install"); fi
+  [ "$mode" = install ] && program=install
+  if [ "$mode" = restore ]; then (cd "$dir" && "$build/install"); fi
   local start end
   start=$(now)
   (cd "$dir" && "$build/$program")
@@ -61,10 +64,9 @@ cp "$here/examples/firearms/liblist.gam" "$work/typical.gam"
 for kib in 256 512 1024; do make_file "$kib" "$work/big$kib.gam"; done
 
 echo "median of $runs runs each; the folder is set up again before every run"
-for program in install uninstall; do
-  [ -x "$build/$program" ] || continue
-  measure "$program typical" "$program" "$work/typical.gam"
+for mode in install restore rebuild; do
+  measure "$mode typical" "$mode" "$work/typical.gam"
   for kib in 256 512 1024; do
-    measure "$program $kib KiB" "$program" "$work/big$kib.gam"
+    measure "$mode $kib KiB" "$mode" "$work/big$kib.gam"
   done
 done
