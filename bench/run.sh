@@ -1,10 +1,10 @@
 #!/bin/bash
 # Times the programs on a typical liblist.gam and on large ones, against cp
 # of the same file in the same run, and prints medians and ratios.
-# Usage: bench/run.sh [BUILD_DIR] [RUNS]      (defaults: build, 31)
+# Usage: bench/run.sh [PROGRAM_DIR] [RUNS]      (defaults: build/bin, 31)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$here/build}" && pwd)
+build=$(cd "${1:-$here/build/bin}" && pwd)
 runs=${2:-31}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -1,0 +1,46 @@
+# Release archives: a zip of install.exe and uninstall.exe for Windows, a
+# tar.gz of install and uninstall for Linux, each with the read-me for mod
+# users.  `cmake --build build --target release` makes both in build/release.
+if(WIN32)
+  set(readme_style WIN32)
+  set(INSTALL install.exe)
+  set(UNINSTALL uninstall.exe)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME windows-x64)
+else()
+  set(readme_style UNIX)
+  set(INSTALL install)
+  set(UNINSTALL uninstall)
+  set(CPACK_GENERATOR TGZ)
+  set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
+endif()
+set(VERSION ${PROJECT_VERSION})
+configure_file(packaging/README.txt ${CMAKE_BINARY_DIR}/README-tavrel.txt
+               @ONLY NEWLINE_STYLE ${readme_style})
+install(FILES ${CMAKE_BINARY_DIR}/README-tavrel.txt DESTINATION .)
+
+set(CPACK_PACKAGE_NAME tavrel-switch)
+set(CPACK_PACKAGE_VENDOR "Tavrel switch developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${PROJECT_DESCRIPTION})
+set(CPACK_PACKAGE_FILE_NAME tavrel-switch-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
+include(CPack)
+
+if(NOT CMAKE_CROSSCOMPILING)
+  set(release_dir ${CMAKE_BINARY_DIR}/release)
+  set(release_commands
+    COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -B ${release_dir})
+  set(release_depends install_file uninstall_file)
+  if(WINDOWS_PROGRAMS_BUILT)
+    list(APPEND release_commands
+      COMMAND ${CMAKE_CPACK_COMMAND} --config ${WINDOWS_BUILD_DIR}/CPackConfig.cmake -B ${release_dir})
+    list(APPEND release_depends windows_programs)
+  else()
+    list(APPEND release_commands
+      COMMAND ${CMAKE_COMMAND} -E echo "No Windows archive: MinGW-w64 not found")
+  endif()
+  add_custom_target(release ${release_commands}
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${release_dir}/_CPack_Packages
+    DEPENDS ${release_depends}
+    COMMENT "Packing the release archives into ${release_dir}" VERBATIM)
+endif()
