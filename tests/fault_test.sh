@@ -1,0 +1,143 @@
+#!/bin/bash
+# fault_test.sh PROGRAM_DIR EXAMPLES_DIR
+#
+# Fails, and then kills, every file-system call of the programs in turn and
+# checks what is left.  For each scenario a clean run under strace counts the
+# calls (those made before the program's first look at the backup belong to
+# the loader and are skipped); then the program is run once per counted call
+# with that call failing with a realistic error, and once with the process
+# killed at it.
+#
+# After a failed call the program must exit 0 and print nothing, and the
+# folder must be exactly as before the run or exactly as a clean run leaves
+# it (for an uninstall whose restore failed: the rebuild with the backup
+# kept); a scratch file may remain only when deleting it was the failed call.
+# After a kill, one more clean uninstall must leave the folder as it leaves it
+# after the killed run had never started, or had finished.
+set -u
+bin=$(cd "$1" && pwd)
+examples=$(cd "$2" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+calls=openat,read,write,close,rename,renameat,renameat2,link,linkat,unlink,unlinkat,fsync,fdatasync,lseek,fstat,newfstatat
+scenarios="install_firearms install_dod uninstall_installed uninstall_rebuild"
+tried=0
+held=0
+
+error_for() {
+  case $1 in
+    write) echo ENOSPC ;;
+    openat) echo EACCES ;;
+    rename* | link* | unlink*) echo EBUSY ;;
+    *) echo EIO ;;  # read, close, fsync, fdatasync, lseek, fstat
+  esac
+}
+
+program_of() {
+  case $1 in install_*) echo install ;; *) echo uninstall ;; esac
+}
+
+# setup SCENARIO DIR: lays out the mod folder as it is before the run.
+setup() {
+  rm -rf "$2" && mkdir -p "$2"
+  case $1 in
+    install_firearms) cp "$examples/firearms/liblist.gam" "$2/" ;;
+    install_dod) cp "$examples/dod/liblist.gam" "$2/" ;;
+    uninstall_installed)
+      cp "$examples/firearms/liblist.gam" "$2/"
+      (cd "$2" && "$bin/install") ;;
+    uninstall_rebuild)  # a plain folder whose file still names the bot
+      cp "$examples/firearms/liblist.gam" "$2/"
+      (cd "$2" && "$bin/install") && rm "$2/liblist_tv_backup.gam" ;;
+  esac
+}
+
+# state DIR: every entry of DIR with a checksum of its bytes, one per line.
+state() {
+  (cd "$1" && for f in $(ls -A); do
+    printf '%s %s\n' "$f" "$(sha256sum < "$f" | cut -c1-16)"
+  done)
+}
+
+# run_clean SCENARIO DIR COMMAND...: sets DIR up and runs each COMMAND there.
+run_clean() {
+  local scenario=$1 dir=$2 step
+  shift 2
+  setup "$scenario" "$dir"
+  for step in "$@"; do (cd "$dir" && "$bin/$step"); done
+}
+
+# report OK WHAT: counts one fault point, printing the ones that did not hold.
+report() {
+  tried=$((tried + 1))
+  if [ "$1" = ok ]; then held=$((held + 1)); else echo "FAIL $2"; fi
+}
+
+for scenario in $scenarios; do
+  program=$(program_of "$scenario")
+  run_clean "$scenario" "$work/s" && before=$(state "$work/s")
+  run_clean "$scenario" "$work/s" "$program" && after=$(state "$work/s")
+  run_clean "$scenario" "$work/s" uninstall && never=$(state "$work/s")
+  run_clean "$scenario" "$work/s" "$program" uninstall && finished=$(state "$work/s")
+  restore_failed=none
+  if [ "$scenario" = uninstall_installed ]; then
+    setup "$scenario" "$work/s"
+    mv "$work/s/liblist_tv_backup.gam" "$work/backup"
+    (cd "$work/s" && "$bin/uninstall")
+    mv "$work/backup" "$work/s/liblist_tv_backup.gam"
+    restore_failed=$(state "$work/s")
+  fi
+
+  setup "$scenario" "$work/s"
+  (cd "$work/s" && strace -f -o "$work/trace" -e trace="$calls" "$bin/$program")
+  first=$(grep -n 'liblist_tv_backup.gam' "$work/trace" | head -n 1 | cut -d: -f1)
+  points=0
+  for call in ${calls//,/ }; do
+    grep -E "^[0-9]+ +$call\(" "$work/trace" > "$work/calls" || continue
+    skip=$(head -n "$((first - 1))" "$work/trace" | grep -cE "^[0-9]+ +$call\(")
+    total=$(wc -l < "$work/calls")
+    for ((n = skip + 1; n <= total; n++)); do
+      points=$((points + 1))
+      what="$scenario: $call #$n ($(sed -n "${n}p" "$work/calls" | cut -c1-70))"
+      scratch_delete=no
+      case $call in unlink*) grep -q '"temp"' <<<"$(sed -n "${n}p" "$work/calls")" && scratch_delete=yes ;; esac
+
+      # Fail the call.
+      setup "$scenario" "$work/run"
+      out=$(cd "$work/run" && strace -f -o "$work/inject" -e trace="$call" \
+            -e inject="$call:error=$(error_for "$call"):when=$n" "$bin/$program" 2>&1)
+      status=$?
+      now=$(state "$work/run")
+      [ "$scratch_delete" = yes ] && now=$(grep -v '^temp ' <<<"$now")
+      if ! grep -q INJECTED "$work/inject"; then
+        report fail "$what failed: the call was not reached"
+      elif [ "$status" != 0 ] || [ -n "$out" ]; then
+        report fail "$what failed: exit status $status, output '$out'"
+      elif [ "$now" != "$before" ] && [ "$now" != "$after" ] && [ "$now" != "$restore_failed" ]; then
+        report fail "$what failed: the folder holds"$'\n'"$now"
+      else
+        report ok
+      fi
+
+      # Kill the process at the call, then run uninstall once more.
+      setup "$scenario" "$work/run"
+      (cd "$work/run" && strace -f -o "$work/inject" -e trace="$call" \
+         -e inject="$call:signal=KILL:when=$n" "$bin/$program" > /dev/null 2>&1)
+      (cd "$work/run" && "$bin/uninstall")
+      now=$(state "$work/run")
+      if ! grep -q 'killed by SIGKILL' "$work/inject"; then
+        report fail "$what killed: the call was not reached"
+      elif [ "$now" != "$never" ] && [ "$now" != "$finished" ]; then
+        report fail "$what killed, then uninstall: the folder holds"$'\n'"$now"
+      else
+        report ok
+      fi
+    done
+  done
+  echo "$scenario: $points calls counted, each failed and killed"
+done
+
+echo "fault points tried: $tried, held: $held"
+echo "$held passed, $((tried - held)) failed"
+[ "$tried" -gt 0 ] && [ "$held" = "$tried" ]
