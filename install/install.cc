@@ -54,7 +54,6 @@ bool copy_head(FILE* source, bool* is_dod) {
   char piece[kPieceSize];
   size_t length;
   const char* line_end = nullptr;  // the first line end of the file
-  *is_dod = false;
   while ((length = read_piece(source, piece)) > 0) {
     if (!append_text(kConfigFile, piece, length)) return false;
     if (holds(piece, length, "Day of Defeat")) *is_dod = true;
