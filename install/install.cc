@@ -81,16 +81,19 @@ bool copy_tail(FILE* source, const char* tail_marker) {
 }
 
 // Builds the new kConfigFile from kBackupFile, which has just been renamed
-// from it.  Returns true when the new file is complete and on disk; false
-// when the source could not be opened or read, or any write failed.
+// from it.  Returns true when the new file is complete, carries the
+// original's permission bits and is on disk; false when the source could not
+// be opened or read, the name kConfigFile was taken again (something planted
+// there), or any write failed.
 bool splice_bot_entry() {
   FILE* source = open_input(kBackupFile);
   if (source == nullptr) return false;
   bool is_dod = false;
-  bool written = create_empty(kConfigFile) && copy_head(source, &is_dod) &&
-                 copy_tail(source, is_dod ? "gamedll_osx" : "gamedll_linux");
+  bool written = create_new(kConfigFile) && copy_head(source, &is_dod) &&
+                 copy_tail(source, is_dod ? "gamedll_osx" : "gamedll_linux") &&
+                 finish_like(kConfigFile, source);
   bool read = close_input(source);
-  return written && read && sync_file(kConfigFile);
+  return written && read;
 }
 
 }  // namespace
@@ -102,6 +105,12 @@ int main() {
   if (!rename_file(kConfigFile, kBackupFile)) return 0;
   // Put the original back over whatever part of the new file was written,
   // in one rename, so that no moment leaves the mod without liblist.gam.
-  if (!splice_bot_entry()) (void)replace_file(kBackupFile, kConfigFile);
+  if (!splice_bot_entry()) {
+    (void)replace_file(kBackupFile, kConfigFile);
+    return 0;
+  }
+  // The new liblist.gam was created in place, not renamed: make its name as
+  // durable as its bytes.  A folder that cannot be flushed changes nothing.
+  (void)sync_folder();
   return 0;
 }

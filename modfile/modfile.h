@@ -48,13 +48,24 @@ const char* line_end_of(const char* piece, size_t length);
 bool is_present(const char* name);
 
 // --- Writing ---------------------------------------------------------------
+//
+// No write, truncation, mode or owner change ever follows a symbolic link:
+// a folder that others can write to may hold a link planted at one of the
+// three names, pointing at a file outside the mod.
 
-// Creates |name| empty, truncating it: true on success, false on failure.
-bool create_empty(const char* name);
+// Creates |name| empty, only where no file or link of that name exists, so
+// that the file written is the program's own: true on success; false when
+// the name is taken or the creation fails.
+bool create_new(const char* name);
 
-// Opens |name| for appending (creating it), writes the |length| bytes of
-// |text| verbatim and closes it: true when all of it reached the file, false
-// when the open, the write or the close failed.
+// Opens the existing file |name| for appending in text mode, refusing a
+// link: the stream, or nullptr when |name| is missing, a link, or cannot be
+// opened.  Nothing is created, so a file that vanished mid-build is a failure.
+FILE* open_output(const char* name);
+
+// Opens |name| with open_output(), writes the |length| bytes of |text|
+// verbatim and closes it: true when all of it reached the file, false when
+// the open, the write or the close failed.
 bool append_text(const char* name, const char* text, size_t length);
 
 // Appends |count| lines, each followed by |line_end|, to |name| through one
@@ -64,17 +75,33 @@ bool append_lines(const char* name, const char* const lines[], size_t count,
 
 // --- Whole files -------------------------------------------------------------
 
-// Forces the contents of |name| onto the disk: true on success, false when it
-// cannot be opened or flushed.
-bool sync_file(const char* name);
+// Finishes the new file |name| that replaces |original| (an open input):
+// gives it the original's permission bits and, where the process may set
+// them, its owner and group, then forces its contents onto the disk, all
+// through one open that follows no link.  True on success; false when
+// |name| cannot be opened, does not end up with the original's permission
+// bits, or cannot be flushed.  On Windows the file keeps the folder's
+// permissions and is never made read-only.
+bool finish_like(const char* name, FILE* original);
 
-// Deletes |name|: true on success, false on failure.
+// Forces the current folder's entries (created and renamed names) onto the
+// disk: true on success; false where the file system refuses it.
+bool sync_folder();
+
+// Deletes the file or link |name|, never a link's target and never a
+// folder: true on success, false on failure.
 bool delete_file(const char* name);
 
-// Renames |from| to |to| only when no file named |to| exists: true on
-// success; false when |to| exists or the rename fails, both files unchanged.
+// Renames |from| to |to| only when no file named |to| exists, then forces
+// the folder onto the disk: true when the rename succeeded; false when |to|
+// exists or the rename fails, both files unchanged.
 bool rename_file(const char* from, const char* to);
 
-// Renames |from| to |to| in one step, replacing any file named |to|: true on
-// success; false on failure, both files unchanged.
+// Renames |from| to |to| in one step, replacing any file named |to|, then
+// forces the folder onto the disk: true when the rename succeeded; false on
+// failure, both files unchanged.
 bool replace_file(const char* from, const char* to);
+
+// Sets the modification time of |name| to now, without following a link:
+// true on success, false on failure.
+bool touch_file(const char* name);

@@ -1,15 +1,9 @@
 // Writing: every output is built by appending to a file that was created
-// empty or renamed away first.
+// empty by this run (create_new) or renamed away first.
 #include "modfile.h"
 
-bool create_empty(const char* name) {
-  FILE* output = fopen(name, "w");
-  if (output == nullptr) return false;
-  return fclose(output) == 0;
-}
-
 bool append_text(const char* name, const char* text, size_t length) {
-  FILE* output = fopen(name, "a");
+  FILE* output = open_output(name);
   if (output == nullptr) return false;
   bool written = fwrite(text, 1, length, output) == length;
   // fclose() flushes the buffer: a full disk shows up here at the latest.
@@ -19,7 +13,7 @@ bool append_text(const char* name, const char* text, size_t length) {
 
 bool append_lines(const char* name, const char* const lines[], size_t count,
                   const char* line_end) {
-  FILE* output = fopen(name, "a");
+  FILE* output = open_output(name);
   if (output == nullptr) return false;
   bool written = true;
   for (size_t i = 0; i < count && written; ++i)

@@ -20,7 +20,7 @@ examples=$(cd "$2" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-calls=openat,read,write,close,rename,renameat,renameat2,link,linkat,unlink,unlinkat,fsync,fdatasync,lseek,fstat,newfstatat
+calls=openat,read,write,close,rename,renameat,renameat2,link,linkat,unlink,unlinkat,fsync,fdatasync,lseek,fstat,newfstatat,fchmod,fchown,utimensat
 scenarios="install_firearms install_dod uninstall_installed uninstall_rebuild"
 tried=0
 held=0
@@ -30,6 +30,7 @@ error_for() {
     write) echo ENOSPC ;;
     openat) echo EACCES ;;
     rename* | link* | unlink*) echo EBUSY ;;
+    fchmod | fchown | utimensat) echo EPERM ;;
     *) echo EIO ;;  # read, close, fsync, fdatasync, lseek, fstat
   esac
 }

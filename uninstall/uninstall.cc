@@ -5,10 +5,11 @@
 // in one step.  Otherwise (or when that rename fails) liblist.gam is rebuilt:
 // its head (every piece up to and including the first one that holds
 // "mpentity") is kept, and the stock library entries of the game named in the
-// head follow it.  The new file is built in the scratch file and renamed over
-// liblist.gam only once it is complete and on disk, so liblist.gam is never
-// missing or half-written.  The program takes no arguments, prints nothing
-// and always exits 0.
+// head follow it; for a game it does not know, liblist.gam is left as it is.
+// The new file is built in the scratch file and renamed over liblist.gam
+// only once it is complete and on disk, so liblist.gam is never missing or
+// half-written.  The program takes no arguments, prints nothing and always
+// exits 0.
 #include <cstring>
 #include <iterator>
 
@@ -66,25 +67,24 @@ void note_title(const char* piece, size_t length) {
     is_global_warfare = true;
 }
 
-// Appends the block of the highest-ranked title flag that is set to
-// kScratchFile, each line ended by |line_end|; when the head's last line
-// has no line end, it is ended first so that the block's first entry stands
-// on a line of its own.  Returns true when the block was written or no title
-// was found; false when a write failed.
-bool write_game_block(bool end_head_line, const char* line_end) {
-  const char* const* lines = nullptr;
-  size_t count = 0;
-  if (is_firearms) {
-    lines = kFirearmsBlock, count = std::size(kFirearmsBlock);
-  } else if (is_dod) {
-    lines = kDodBlock, count = std::size(kDodBlock);
-  } else if (is_battle_grounds) {
-    lines = kBattleGroundsBlock, count = std::size(kBattleGroundsBlock);
-  } else if (is_global_warfare) {
-    lines = kGlobalWarfareBlock, count = std::size(kGlobalWarfareBlock);
-  } else {
-    return true;
-  }
+// The stock block of the highest-ranked title flag that is set: its lines in
+// |lines| and their number, or 0 when no known title was found.
+size_t game_block(const char* const** lines) {
+  if (is_firearms) return *lines = kFirearmsBlock, std::size(kFirearmsBlock);
+  if (is_dod) return *lines = kDodBlock, std::size(kDodBlock);
+  if (is_battle_grounds)
+    return *lines = kBattleGroundsBlock, std::size(kBattleGroundsBlock);
+  if (is_global_warfare)
+    return *lines = kGlobalWarfareBlock, std::size(kGlobalWarfareBlock);
+  return 0;
+}
+
+// Appends the game block (|count| |lines|) to kScratchFile, each line ended
+// by |line_end|; when the head's last line has no line end, it is ended
+// first so that the block's first entry stands on a line of its own.
+// Returns true when all of it was written.
+bool write_game_block(const char* const* lines, size_t count,
+                      bool end_head_line, const char* line_end) {
   if (end_head_line &&
       !append_text(kScratchFile, line_end, std::strlen(line_end)))
     return false;
@@ -113,9 +113,9 @@ bool copy_head(FILE* config, const char** line_end, bool* end_head_line) {
   return true;
 }
 
-// Builds the new liblist.gam in kScratchFile: true when it is complete and on
-// disk; false when liblist.gam cannot be read, has no head, or a write
-// failed.
+// Builds the new liblist.gam in kScratchFile: true when it is complete, has
+// the permission bits of liblist.gam, and is on disk; false when liblist.gam
+// cannot be read, has no head or no known title, or a write failed.
 bool build_scratch_file() {
   FILE* config = open_input(kConfigFile);
   if (config == nullptr) return false;
@@ -123,21 +123,35 @@ bool build_scratch_file() {
   is_battle_grounds = is_global_warfare = false;
   const char* line_end = nullptr;
   bool end_head_line = false;
-  // The scratch file starts empty, so that an old file of that name never
-  // ends up inside the new liblist.gam.
-  bool copied = create_empty(kScratchFile) &&
+  // An old scratch file, or a link planted at its name, is removed (a link,
+  // never its target) so that the scratch file is created new, by this run.
+  (void)delete_file(kScratchFile);
+  bool copied = create_new(kScratchFile) &&
                 copy_head(config, &line_end, &end_head_line);
+  // Without a head there is no place for a game block, and without a known
+  // title there are no stock entries to put there: in both cases liblist.gam
+  // stays as it is rather than losing the entries it has.
+  const char* const* lines = nullptr;
+  size_t count = game_block(&lines);
+  bool built = copied && found_mpentity && count > 0 &&
+               write_game_block(lines, count, end_head_line,
+                                line_end ? line_end : "\n") &&
+               finish_like(kScratchFile, config);
   bool read = close_input(config);
-  // Without a head there is no place for a game block: liblist.gam stays.
-  return copied && read && found_mpentity &&
-         write_game_block(end_head_line, line_end ? line_end : "\n") &&
-         sync_file(kScratchFile);
+  return built && read;
 }
 
 // Puts the installer's backup back over liblist.gam in one rename: true when
 // the backup was present and the rename succeeded.
 bool restore_backup() {
-  return is_present(kBackupFile) && replace_file(kBackupFile, kConfigFile);
+  if (!is_present(kBackupFile) || !replace_file(kBackupFile, kConfigFile))
+    return false;
+  // The rename keeps the backup's old modification time, and engines that
+  // keep a converted copy of liblist.gam read it again only when it is newer
+  // than that copy.  The restore has happened either way: a failure here is
+  // ignored.
+  (void)touch_file(kConfigFile);
+  return true;
 }
 
 // Rebuilds liblist.gam from its head and the stock entries of its game.  The

@@ -1,0 +1,70 @@
+#!/bin/bash
+# server_test.sh PROGRAM_DIR EXAMPLES_DIR
+#
+# A mod folder on a Linux server: it belongs to the game server's account,
+# and root switches it under umask 077.  liblist.gam must keep its mode and
+# owner through install, restore and rebuild; a restore must be newer than
+# any converted copy an engine keeps; every rename must be followed by a
+# flush of the folder; and a link planted at the scratch name must never be
+# followed.  Needs root to give files to another account; skipped otherwise.
+set -u
+[ "$(id -u)" = 0 ] || { echo "skipped: needs root to own files by another account"; exit 77; }
+bin=$(cd "$1" && pwd)
+examples=$(cd "$2" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+umask 077
+failed=0
+
+# check WHAT EXPECTED ACTUAL
+check() {
+  if [ "$2" = "$3" ]; then echo "ok   $1"; else echo "FAIL $1: expected '$2', got '$3'"; failed=1; fi
+}
+
+# run PROGRAM: runs it in the mod folder under strace; prints "flushed" when
+# every rename is followed by an fsync of the folder, and the run ends
+# with one.  The program must exit 0 and print nothing.
+run() {
+  local out status
+  out=$(strace -f -y -o "$work/trace" -e trace=rename,renameat,renameat2,fsync "$bin/$1" 2>&1)
+  status=$?
+  [ "$status" = 0 ] && [ -z "$out" ] || echo "FAIL $1 exited $status with output '$out'" >&2
+  awk -v dir="<$mod>)" '/ rename/ { pending = 1 } / fsync\(/ && index($0, dir) { pending = 0; last = NR }
+                       END { print (pending || last == 0) ? "not flushed" : "flushed" }' "$work/trace"
+}
+
+mod=$work/mod
+mkdir "$mod" && cd "$mod" || exit 1
+cp "$examples/firearms/liblist.gam" .
+chown 4242:4343 . liblist.gam && chmod 0640 liblist.gam && chmod 0755 .
+touch -d 2001-01-01 liblist.gam
+kept='640 4242:4343 regular file'
+
+check "install flushes the folder" flushed "$(run install)"
+check "install keeps mode and owner" "$kept" "$(stat -c '%a %u:%g %F' liblist.gam)"
+
+start=$(date +%s)
+check "restore flushes the folder" flushed "$(run uninstall)"
+[ "$(stat -c %Y liblist.gam)" -ge "$start" ] && newer=yes || newer=no
+check "restore makes liblist.gam newer than the backup was" yes "$newer"
+check "restore keeps mode and owner" "$kept" "$(stat -c '%a %u:%g %F' liblist.gam)"
+
+"$bin/install" && rm liblist_tv_backup.gam  # the backup lost: rebuild
+old=$(stat -c %i liblist.gam)
+check "rebuild flushes the folder" flushed "$(run uninstall)"
+[ "$(stat -c %i liblist.gam)" != "$old" ] && rebuilt=yes || rebuilt=no
+check "rebuild writes a new file" yes "$rebuilt"
+check "rebuild keeps mode and owner" "$kept" "$(stat -c '%a %u:%g %F' liblist.gam)"
+
+# The game server's account plants a link at the scratch name.
+printf 'root:x:0:0:root:/root:/bin/bash\n' > "$work/outside"
+before=$(stat -c '%a %u:%g' "$work/outside")
+"$bin/install" && rm liblist_tv_backup.gam
+ln -s "$work/outside" temp
+"$bin/uninstall"
+check "planted link: outside file untouched" "root:x:0:0:root:/root:/bin/bash" "$(cat "$work/outside")"
+check "planted link: outside mode and owner untouched" "$before" "$(stat -c '%a %u:%g' "$work/outside")"
+check "planted link: liblist.gam rebuilt as a regular file" "$kept" "$(stat -c '%a %u:%g %F' liblist.gam)"
+check "planted link: removed" "" "$(ls -A | grep -vx liblist.gam)"
+
+exit "$failed"
