@@ -67,4 +67,22 @@ check "planted link: outside mode and owner untouched" "$before" "$(stat -c '%a 
 check "planted link: liblist.gam rebuilt as a regular file" "$kept" "$(stat -c '%a %u:%g %F' liblist.gam)"
 check "planted link: removed" "" "$(ls -A | grep -vx liblist.gam)"
 
+# A file system that refuses to set the bits: no switch unless they match.
+cd "$work" && rm -rf "$mod" && mkdir "$mod" && cd "$mod" || exit 1
+cp "$examples/firearms/liblist.gam" . && chmod 0640 liblist.gam
+strace -o /dev/null -e inject=fchmod:error=EPERM "$bin/install"
+check "bits refused: nothing switched" "liblist.gam 640" "$(stat -c '%n %a' * | tr '\n' ' ' | sed 's/ $//')"
+chmod 0600 liblist.gam
+strace -o /dev/null -e inject=fchmod:error=EPERM "$bin/install"
+check "bits refused but already the same: switched" "liblist.gam 600 liblist_tv_backup.gam 600" "$(stat -c '%n %a' * | tr '\n' ' ' | sed 's/ $//')"
+
+# A read-only liblist.gam, switched by its owner without root.
+rm -f ./* && cp "$examples/firearms/liblist.gam" . && chmod 0444 liblist.gam
+chown -R 4242:4343 .
+setpriv --reuid=4242 --regid=4343 --clear-groups "$bin/install"
+check "read-only file, install by its owner" "444 4242:4343 regular file" "$(stat -c '%a %u:%g %F' liblist.gam)"
+rm liblist_tv_backup.gam
+setpriv --reuid=4242 --regid=4343 --clear-groups "$bin/uninstall"
+check "read-only file, rebuild by its owner" "444 4242:4343 regular file 473" "$(stat -c '%a %u:%g %F %s' liblist.gam)"
+
 exit "$failed"
