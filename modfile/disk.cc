@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
-#include <sys/utime.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -89,7 +88,18 @@ bool replace_file(const char* from, const char* to) {
 bool touch_file(const char* name) {
   wchar_t wide[MAX_PATH];
   if (!widen(name, wide, MAX_PATH)) return false;
-  return _wutime(wide, nullptr) == 0;
+  // FILE_FLAG_OPEN_REPARSE_POINT: a link's own time, never its target's.
+  HANDLE file = CreateFileW(wide, FILE_WRITE_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  bool set = SetFileTime(file, nullptr, nullptr, &now) != 0;
+  bool closed = CloseHandle(file) != 0;
+  return set && closed;
 }
 
 #else  // POSIX

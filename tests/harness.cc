@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -88,4 +89,11 @@ RunResult run_in(const fs::path& dir, const std::string& command) {
                    read_file(output)};
   fs::remove(output);
   return result;
+}
+
+void run_clean(const fs::path& dir, const std::string& command,
+               const std::string& context) {
+  RunResult result = run_in(dir, command);
+  EXPECT_EQ(result.status, 0) << command << ", " << context;
+  EXPECT_EQ(result.output, "") << command << ", " << context;
 }

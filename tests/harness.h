@@ -30,3 +30,9 @@ std::filesystem::path make_scratch(const std::string& name);
 
 // Runs |command| with sh in |dir|; $INSTALL and $UNINSTALL name the programs.
 RunResult run_in(const std::filesystem::path& dir, const std::string& command);
+
+// Runs |command| in |dir| like run_in() and adds a test failure, naming
+// |context|, unless it exits 0 and prints nothing: a program that failed to
+// start (under an emulator, say) names itself instead of leaving a wrong file.
+void run_clean(const std::filesystem::path& dir, const std::string& command,
+               const std::string& context);

@@ -74,16 +74,16 @@ TEST(Roundtrip, GeneratedFiles) {
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     write_file(dir / "liblist.gam", original);
-    run_in(dir, "$INSTALL");
+    run_clean(dir, "$INSTALL", where);
     Files installed = snapshot(dir);
-    run_in(dir, "$INSTALL");
+    run_clean(dir, "$INSTALL", where);
     EXPECT_EQ(snapshot(dir), installed) << "second install, " << where;
-    run_in(dir, "$UNINSTALL");
+    run_clean(dir, "$UNINSTALL", where);
     EXPECT_EQ(snapshot(dir), (Files{{"liblist.gam", original}})) << "install, uninstall, " << where;
 
-    run_in(dir, "$UNINSTALL");
+    run_clean(dir, "$UNINSTALL", where);
     Files rebuilt = snapshot(dir);
-    run_in(dir, "$UNINSTALL");
+    run_clean(dir, "$UNINSTALL", where);
     EXPECT_EQ(snapshot(dir), rebuilt) << "second rebuild, " << where;
   }
   if (!HasFailure()) std::filesystem::remove_all(dir);
