@@ -21,16 +21,25 @@ else()
   set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
   set(RUNS_ON "These programs are built for Linux on ${CMAKE_SYSTEM_PROCESSOR}.")
 endif()
-set(VERSION ${PROJECT_VERSION})
-configure_file(packaging/README.txt ${CMAKE_BINARY_DIR}/README-tavrel.txt
-               @ONLY NEWLINE_STYLE ${readme_style})
-install(FILES ${CMAKE_BINARY_DIR}/README-tavrel.txt DESTINATION .)
-
 set(CPACK_PACKAGE_NAME tavrel-switch)
 set(CPACK_PACKAGE_VENDOR "Tavrel switch developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${PROJECT_DESCRIPTION})
 set(CPACK_PACKAGE_FILE_NAME tavrel-switch-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
+
+# The read-me: its title underlined to the title's length, and the name of
+# the folder the archive unpacks to, which users must not copy as it is.
+# The text is filled in first and given its line ends in a second pass, so
+# that the lines of a filled-in text get them too.
+set(TITLE "Tavrel switch ${PROJECT_VERSION}: install and uninstall")
+string(LENGTH "${TITLE}" title_length)
+string(REPEAT "=" ${title_length} UNDERLINE)
+set(ARCHIVE_FOLDER ${CPACK_PACKAGE_FILE_NAME})
+configure_file(packaging/README.txt ${CMAKE_BINARY_DIR}/README-tavrel.lf @ONLY)
+configure_file(${CMAKE_BINARY_DIR}/README-tavrel.lf ${CMAKE_BINARY_DIR}/README-tavrel.txt
+               @ONLY NEWLINE_STYLE ${readme_style})
+install(FILES ${CMAKE_BINARY_DIR}/README-tavrel.txt DESTINATION .)
+
 include(CPack)
 
 if(NOT CMAKE_CROSSCOMPILING)
