@@ -33,6 +33,11 @@ run() {
                        END { print (pending || last == 0) ? "not flushed" : "flushed" }' "$work/trace"
 }
 
+# kept_as FILE: its mode, owner and group, and type.
+kept_as() { stat -c '%a %u:%g %F' "$1"; }
+# modes: every file of the folder with its mode, on one line.
+modes() { stat -c '%n %a' * | paste -sd ' '; }
+
 mod=$work/mod
 mkdir "$mod" && cd "$mod" || exit 1
 cp "$examples/firearms/liblist.gam" .
@@ -41,20 +46,20 @@ touch -d 2001-01-01 liblist.gam
 kept='640 4242:4343 regular file'
 
 check "install flushes the folder" flushed "$(run install)"
-check "install keeps mode and owner" "$kept" "$(stat -c '%a %u:%g %F' liblist.gam)"
+check "install keeps mode and owner" "$kept" "$(kept_as liblist.gam)"
 
 start=$(date +%s)
 check "restore flushes the folder" flushed "$(run uninstall)"
 [ "$(stat -c %Y liblist.gam)" -ge "$start" ] && newer=yes || newer=no
 check "restore makes liblist.gam newer than the backup was" yes "$newer"
-check "restore keeps mode and owner" "$kept" "$(stat -c '%a %u:%g %F' liblist.gam)"
+check "restore keeps mode and owner" "$kept" "$(kept_as liblist.gam)"
 
 "$bin/install" && rm liblist_tv_backup.gam  # the backup lost: rebuild
 old=$(stat -c %i liblist.gam)
 check "rebuild flushes the folder" flushed "$(run uninstall)"
 [ "$(stat -c %i liblist.gam)" != "$old" ] && rebuilt=yes || rebuilt=no
 check "rebuild writes a new file" yes "$rebuilt"
-check "rebuild keeps mode and owner" "$kept" "$(stat -c '%a %u:%g %F' liblist.gam)"
+check "rebuild keeps mode and owner" "$kept" "$(kept_as liblist.gam)"
 
 # The game server's account plants a link at the scratch name.
 printf 'root:x:0:0:root:/root:/bin/bash\n' > "$work/outside"
@@ -64,25 +69,25 @@ ln -s "$work/outside" temp
 "$bin/uninstall"
 check "planted link: outside file untouched" "root:x:0:0:root:/root:/bin/bash" "$(cat "$work/outside")"
 check "planted link: outside mode and owner untouched" "$before" "$(stat -c '%a %u:%g' "$work/outside")"
-check "planted link: liblist.gam rebuilt as a regular file" "$kept" "$(stat -c '%a %u:%g %F' liblist.gam)"
+check "planted link: liblist.gam rebuilt as a regular file" "$kept" "$(kept_as liblist.gam)"
 check "planted link: removed" "" "$(ls -A | grep -vx liblist.gam)"
 
 # A file system that refuses to set the bits: no switch unless they match.
 cd "$work" && rm -rf "$mod" && mkdir "$mod" && cd "$mod" || exit 1
 cp "$examples/firearms/liblist.gam" . && chmod 0640 liblist.gam
 strace -o /dev/null -e inject=fchmod:error=EPERM "$bin/install"
-check "bits refused: nothing switched" "liblist.gam 640" "$(stat -c '%n %a' * | tr '\n' ' ' | sed 's/ $//')"
+check "bits refused: nothing switched" "liblist.gam 640" "$(modes)"
 chmod 0600 liblist.gam
 strace -o /dev/null -e inject=fchmod:error=EPERM "$bin/install"
-check "bits refused but already the same: switched" "liblist.gam 600 liblist_tv_backup.gam 600" "$(stat -c '%n %a' * | tr '\n' ' ' | sed 's/ $//')"
+check "bits refused but already the same: switched" "liblist.gam 600 liblist_tv_backup.gam 600" "$(modes)"
 
 # A read-only liblist.gam, switched by its owner without root.
 rm -f ./* && cp "$examples/firearms/liblist.gam" . && chmod 0444 liblist.gam
 chown -R 4242:4343 .
 setpriv --reuid=4242 --regid=4343 --clear-groups "$bin/install"
-check "read-only file, install by its owner" "444 4242:4343 regular file" "$(stat -c '%a %u:%g %F' liblist.gam)"
+check "read-only file, install by its owner" "444 4242:4343 regular file" "$(kept_as liblist.gam)"
 rm liblist_tv_backup.gam
 setpriv --reuid=4242 --regid=4343 --clear-groups "$bin/uninstall"
-check "read-only file, rebuild by its owner" "444 4242:4343 regular file 473" "$(stat -c '%a %u:%g %F %s' liblist.gam)"
+check "read-only file, rebuild by its owner" "444 4242:4343 regular file 473" "$(kept_as liblist.gam) $(stat -c %s liblist.gam)"
 
 exit "$failed"
