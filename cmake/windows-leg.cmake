@@ -31,12 +31,15 @@ endfunction()
 if(WINDOWS_LEG AND NOT CMAKE_CROSSCOMPILING)
   find_program(MINGW_CXX x86_64-w64-mingw32-g++-win32)
   find_program(MINGW32_CXX i686-w64-mingw32-g++-win32)
-  find_program(WINE_PROGRAM wine)
+  # Wine's 64-bit loader itself: the `wine` command picks the 32-bit loader
+  # whenever wine32 is installed, and that one fails on a kernel that runs
+  # no 32-bit programs.
+  find_program(WINE64_PROGRAM wine64 PATHS /usr/lib/wine /usr/lib64/wine)
   find_program(WINESERVER_PROGRAM wineserver)
   if(MINGW_CXX)
     add_windows_build(windows_programs x86_64 ${WINDOWS_BUILD_DIR})
     set(WINDOWS_PROGRAMS_BUILT ON)
-    if(WINE_PROGRAM AND WINESERVER_PROGRAM)
+    if(WINE64_PROGRAM AND WINESERVER_PROGRAM)
       set(WINDOWS_TESTS_RUN ON)
       # Without the preloader, now and then a Wine start fails to map its
       # shared data at the fixed address where it must lie.

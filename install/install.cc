@@ -1,12 +1,14 @@
 // install: points the mod in the current directory at the bot's library.
 //
-// liblist.gam is renamed to the backup name, and a new liblist.gam is built
-// from it: the head (every piece up to and including the first one that
-// holds "mpentity"), the bot block, and the tail from the first piece that
-// holds the tail marker on.  The backup marks the bot as installed and is
-// never overwritten.  The program takes no arguments, prints nothing and
-// always exits 0; when the new file cannot be completed, the original is put
-// back so that the folder is as it was.
+// The new liblist.gam is built in the scratch file from the current one: the
+// head (every piece up to and including the first one that holds
+// "mpentity"), the bot block, and the tail from the first piece that holds
+// the tail marker on.  Once it is complete and on disk, the original is
+// kept under the backup name and the new file is renamed into place, so
+// that liblist.gam is at every moment either the original or the complete
+// new file.  The backup marks the bot as installed and is never
+// overwritten.  The program takes no arguments, prints nothing and always
+// exits 0.
 #include <iterator>
 
 #include "modfile.h"
@@ -37,80 +39,122 @@ const char* const kDodBotBlock[] = {
     "",
 };
 
-// Appends the bot block that |is_dod| selects to kConfigFile, each line ended
-// by |line_end|: true when all of it was written.
-bool write_bot_block(bool is_dod, const char* line_end) {
+// Set when a piece of the head holds "Day of Defeat"; it chooses the bot
+// block and the tail marker.
+bool is_dod;
+
+void note_dod(const char* piece, size_t length) {
+  if (holds(piece, length, "Day of Defeat")) is_dod = true;
+}
+
+// Writes the bot block that is_dod selects to |output|, each line ended by
+// |line_end|: true when all of it was written.
+bool write_bot_block(FILE* output, const char* line_end) {
   if (is_dod)
-    return append_lines(kConfigFile, kDodBotBlock, std::size(kDodBotBlock),
+    return append_lines(output, kDodBotBlock, std::size(kDodBotBlock),
                         line_end);
-  return append_lines(kConfigFile, kBotBlock, std::size(kBotBlock), line_end);
+  return append_lines(output, kBotBlock, std::size(kBotBlock), line_end);
 }
 
-// Copies the head of |source| to kConfigFile and writes the bot block after
-// it.  Sets |is_dod| when a head piece holds "Day of Defeat".  Returns true
-// when everything read was written; the head may lack "mpentity", and then
-// the whole file is copied and no block is written.
-bool copy_head(FILE* source, bool* is_dod) {
-  char piece[kPieceSize];
-  size_t length;
-  const char* line_end = nullptr;  // the first line end of the file
-  while ((length = read_piece(source, piece)) > 0) {
-    if (!append_text(kConfigFile, piece, length)) return false;
-    if (holds(piece, length, "Day of Defeat")) *is_dod = true;
-    if (line_end == nullptr) line_end = line_end_of(piece, length);
-    // The block's lines take the file's own line end, so that a file made
-    // on Windows and edited elsewhere keeps CR LF throughout.
-    if (holds(piece, length, "mpentity"))
-      return write_bot_block(*is_dod, line_end ? line_end : "\n");
-  }
-  return true;
-}
-
-// Copies the rest of |source| to kConfigFile from the first piece that holds
+// Copies the rest of |source| to |output| from the first piece that holds
 // |tail_marker| on, dropping the pieces before it: true when every piece
-// copied was written.
-bool copy_tail(FILE* source, const char* tail_marker) {
+// was read and every piece copied was written.
+bool copy_tail(FILE* source, FILE* output, const char* tail_marker) {
   char piece[kPieceSize];
   size_t length;
   bool copying = false;
   while ((length = read_piece(source, piece)) > 0) {
     if (holds(piece, length, tail_marker)) copying = true;
-    if (copying && !append_text(kConfigFile, piece, length)) return false;
+    if (copying && !append_text(output, piece, length)) return false;
   }
-  return true;
+  return ferror(source) == 0;
 }
 
-// Builds the new kConfigFile from kBackupFile, which has just been renamed
-// from it.  Returns true when the new file is complete, carries the
-// original's permission bits and is on disk; false when the source could not
-// be opened or read, the name kConfigFile was taken again (something planted
-// there), or any write failed.
-bool splice_bot_entry() {
-  FILE* source = open_input(kBackupFile);
+// Writes the new liblist.gam from |source| to |output|: true when every
+// piece was read and everything was written.  A file without "mpentity"
+// is copied whole, with no bot block.
+bool write_new_file(FILE* source, FILE* output) {
+  Head head;
+  if (!rewind_input(source) || !read_head(source, output, note_dod, &head))
+    return false;
+  // The block's lines take the file's own line end, so that a file made on
+  // Windows and edited elsewhere keeps CR LF throughout.
+  if (head.found_mpentity &&
+      !write_bot_block(output, head.line_end ? head.line_end : "\n"))
+    return false;
+  return copy_tail(source, output, is_dod ? "gamedll_osx" : "gamedll_linux");
+}
+
+// Builds the new liblist.gam in the scratch file from |source_name|: true
+// when it is complete, carries the source's permission bits and is on disk;
+// false when the source cannot be read or a write fails, and then no
+// scratch file is left.
+bool splice_bot_entry(const char* source_name) {
+  FILE* source = open_input(source_name);
   if (source == nullptr) return false;
-  bool is_dod = false;
-  bool written = create_new(kConfigFile) && copy_head(source, &is_dod) &&
-                 copy_tail(source, is_dod ? "gamedll_osx" : "gamedll_linux") &&
-                 finish_like(kConfigFile, source);
+  is_dod = false;
+  Head head;
+  bool built = read_head(source, nullptr, note_dod, &head) &&
+               build_scratch(source, write_new_file);
   bool read = close_input(source);
-  return written && read;
+  if (built && !read) (void)delete_file(kScratchFile);
+  return built && read;
+}
+
+// Switches the folder to the bot: builds the new file from |source_name|,
+// keeps the original under the backup name when |save_original| is set,
+// and renames the new file over liblist.gam.  True when the switch is made;
+// false when it is not, the folder then as it was.
+bool switch_to_bot(const char* source_name, bool save_original) {
+  if (!splice_bot_entry(source_name)) return false;
+  bool linked = false;
+  bool moved = false;
+  if (save_original) {
+    // A second name keeps liblist.gam in place until the new file replaces
+    // it.  Without hard links (FAT, exFAT, many network file systems) the
+    // original is moved to the backup name instead, and liblist.gam is
+    // missing until the next rename.
+    linked = link_file(kConfigFile, kBackupFile);
+    moved = !linked && !name_taken(kBackupFile) &&
+            rename_file(kConfigFile, kBackupFile);
+    if (!linked && !moved) {
+      (void)delete_file(kScratchFile);
+      return false;
+    }
+  }
+  if (replace_file(kScratchFile, kConfigFile)) return true;
+  // Undo the backup: a link is only a second name of liblist.gam; a moved
+  // original goes back to its name.
+  if (linked) (void)delete_file(kBackupFile);
+  if (moved) (void)rename_file(kBackupFile, kConfigFile);
+  (void)delete_file(kScratchFile);
+  return false;
 }
 
 }  // namespace
 
 int main() {
-  // Installed already: the backup holds the original and is never replaced.
-  if (is_present(kBackupFile)) return 0;
-  if (!is_present(kConfigFile)) return 0;
-  if (!rename_file(kConfigFile, kBackupFile)) return 0;
-  // Put the original back over whatever part of the new file was written,
-  // in one rename, so that no moment leaves the mod without liblist.gam.
-  if (!splice_bot_entry()) {
-    (void)replace_file(kBackupFile, kConfigFile);
+  if (!lock_folder()) return 0;
+  // A scratch file left by a killed run: no run of ours is using it now.
+  (void)delete_file(kScratchFile);
+  Presence backup = look_at(kBackupFile);
+  Presence config = look_at(kConfigFile);
+  // A folder, FIFO or device is never read or replaced.
+  if (backup == kNotRegular || config == kNotRegular) return 0;
+  if (backup == kRegular) {
+    // An install stopped after saving the original: the backup is only a
+    // second name of liblist.gam, which is still the original.
+    if (config == kRegular && same_file(kConfigFile, kBackupFile)) {
+      (void)switch_to_bot(kConfigFile, false);
+      return 0;
+    }
+    // An install stopped between its two moves: finish it from the backup.
+    if (!name_taken(kConfigFile)) (void)switch_to_bot(kBackupFile, false);
+    // Installed already: the backup holds the original and is never
+    // replaced.
     return 0;
   }
-  // The new liblist.gam was created in place, not renamed: make its name as
-  // durable as its bytes.  A folder that cannot be flushed changes nothing.
-  (void)sync_folder();
+  if (config == kMissing) return 0;
+  (void)switch_to_bot(kConfigFile, true);
   return 0;
 }

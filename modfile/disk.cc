@@ -1,6 +1,7 @@
-// File-system calls that differ between POSIX and Windows: creating,
-// opening for appending, finishing, flushing, deleting, renaming and
-// touching files.  This is the one file that knows the platform.
+// File-system calls that differ between POSIX and Windows: the folder lock,
+// looking at names, opening, creating, finishing, linking, renaming,
+// deleting and touching files.  This is the one file that knows the
+// platform.
 #include "modfile.h"
 
 #include <cerrno>
@@ -8,63 +9,145 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+// How long a run waits for another run in the same folder to finish.
+static constexpr int kLockWaitMs = 5000;
 
 #ifdef _WIN32
 
 // Widens a file name for the wide-character file functions: false when it
 // does not fit or cannot be converted.
-static bool widen(const char* name, wchar_t* wide, int size) {
+static bool widen(const char* name, wchar_t* wide) {
   return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, wide,
-                             size) > 0;
+                             MAX_PATH) > 0;
 }
 
-// Opens |name| with the _wopen() |flags| and |mode|: the descriptor, or -1.
-static int open_wide(const char* name, int flags, int mode) {
+// Opens |name| with CreateFileW(): the handle, or INVALID_HANDLE_VALUE.
+static HANDLE open_handle(const char* name, DWORD access, DWORD share,
+                          DWORD disposition, DWORD flags) {
   wchar_t wide[MAX_PATH];
-  if (!widen(name, wide, MAX_PATH)) return -1;
-  return _wopen(wide, flags, mode);
+  if (!widen(name, wide)) return INVALID_HANDLE_VALUE;
+  return CreateFileW(wide, access, share, nullptr, disposition, flags,
+                     nullptr);
 }
 
-// Moves |from| to |to| with |flags| added to a write-through move, so that
-// the new name is on the disk when the call returns.
-static bool move_file(const char* from, const char* to, DWORD flags) {
-  wchar_t wide_from[MAX_PATH];
-  wchar_t wide_to[MAX_PATH];
-  if (!widen(from, wide_from, MAX_PATH) || !widen(to, wide_to, MAX_PATH))
-    return false;
-  return MoveFileExW(wide_from, wide_to, flags | MOVEFILE_WRITE_THROUGH) != 0;
+static constexpr DWORD kShareAll =
+    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Reads the volume and file index of |name| itself (a link's own, never its
+// target's): true on success.
+static bool identify(const char* name, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE file = open_handle(
+      name, 0, kShareAll, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool known = GetFileInformationByHandle(file, info) != 0;
+  (void)CloseHandle(file);
+  return known;
 }
 
-bool create_new(const char* name) {
-  // Readable and writable, never read-only: the next switch renames over it.
-  int fd = open_wide(name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT,
-                     _S_IREAD | _S_IWRITE);
-  if (fd < 0) return false;
-  return _close(fd) == 0;
+// Writes |value| as eight hexadecimal digits at |out|.
+static void put_hex(wchar_t* out, DWORD value) {
+  for (int i = 7; i >= 0; --i, value >>= 4)
+    out[i] = L"0123456789abcdef"[value & 15];
 }
 
-FILE* open_output(const char* name) {
-  int fd = open_wide(name, _O_WRONLY | _O_APPEND | _O_TEXT, 0);
-  if (fd < 0) return nullptr;
-  FILE* output = _fdopen(fd, "a");
-  if (output == nullptr) (void)_close(fd);
+bool lock_folder() {
+  // A named mutex that identifies the folder by its volume and file index,
+  // so that every name of the folder (a mapped drive, a short name) meets
+  // the same lock.  Where the folder cannot be identified, there is no lock.
+  BY_HANDLE_FILE_INFORMATION folder;
+  if (!identify(".", &folder)) return true;
+  wchar_t name[] = L"Local\\tavrel-switch-vvvvvvvv-hhhhhhhhllllllll";
+  wchar_t* digits = name + 20;
+  put_hex(digits, folder.dwVolumeSerialNumber);
+  put_hex(digits + 9, folder.nFileIndexHigh);
+  put_hex(digits + 17, folder.nFileIndexLow);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+  if (mutex == nullptr) return true;
+  // The handle stays open: the mutex is held until the process ends, and a
+  // run that ends without releasing it leaves it abandoned, which the next
+  // run takes over.
+  return WaitForSingleObject(mutex, kLockWaitMs) != WAIT_TIMEOUT;
+}
+
+// Wraps the handle |file| in a stream opened with |mode|: the stream, or
+// nullptr with the handle closed.
+static FILE* stream_of(HANDLE file, int flags, const char* mode) {
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), flags);
+  if (fd < 0) {
+    (void)CloseHandle(file);
+    return nullptr;
+  }
+  FILE* stream = _fdopen(fd, mode);
+  if (stream == nullptr) (void)_close(fd);  // closes the handle too
+  return stream;
+}
+
+FILE* open_input(const char* name) {
+  HANDLE file = open_handle(name, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    (void)CloseHandle(file);
+    return nullptr;
+  }
+  return stream_of(file, _O_RDONLY | _O_TEXT, "r");
+}
+
+Presence look_at(const char* name) {
+  wchar_t wide[MAX_PATH];
+  if (!widen(name, wide)) return kMissing;
+  DWORD attributes = GetFileAttributesW(wide);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return kMissing;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kNotRegular;
+  FILE* input = open_input(name);
+  if (input == nullptr) return kMissing;
+  (void)fclose(input);  // nothing was read: only the open matters
+  return kRegular;
+}
+
+bool name_taken(const char* name) {
+  wchar_t wide[MAX_PATH];
+  if (!widen(name, wide)) return true;
+  if (GetFileAttributesW(wide) != INVALID_FILE_ATTRIBUTES) return true;
+  DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+bool same_file(const char* a, const char* b) {
+  BY_HANDLE_FILE_INFORMATION first, second;
+  return identify(a, &first) && identify(b, &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+FILE* create_output(const char* name) {
+  // CREATE_NEW fails on any existing name.  The file is never read-only:
+  // the next switch renames over it.
+  HANDLE file = open_handle(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  FILE* output = stream_of(file, _O_TEXT, "w");
+  if (output == nullptr) (void)delete_file(name);  // this run's own, empty
   return output;
 }
 
-bool finish_like(const char* name, FILE*) {
+bool finish_output(FILE* output, FILE*) {
   // The file keeps the permissions it inherited from the folder.
-  int fd = open_wide(name, _O_WRONLY | _O_BINARY, 0);
-  if (fd < 0) return false;
-  bool synced = _commit(fd) == 0;
-  bool closed = _close(fd) == 0;
-  return synced && closed;
+  bool done = fflush(output) == 0 && ferror(output) == 0 &&
+              _commit(_fileno(output)) == 0;
+  bool closed = fclose(output) == 0;
+  return done && closed;
 }
 
 bool sync_folder() {
@@ -73,7 +156,24 @@ bool sync_folder() {
 }
 
 bool delete_file(const char* name) {
-  return remove(name) == 0;
+  wchar_t wide[MAX_PATH];
+  return widen(name, wide) && DeleteFileW(wide) != 0;
+}
+
+bool link_file(const char* from, const char* to) {
+  wchar_t wide_from[MAX_PATH];
+  wchar_t wide_to[MAX_PATH];
+  return widen(from, wide_from) && widen(to, wide_to) &&
+         CreateHardLinkW(wide_to, wide_from, nullptr) != 0;
+}
+
+// Moves |from| to |to| with |flags| added to a write-through move, so that
+// the new name is on the disk when the call returns.
+static bool move_file(const char* from, const char* to, DWORD flags) {
+  wchar_t wide_from[MAX_PATH];
+  wchar_t wide_to[MAX_PATH];
+  return widen(from, wide_from) && widen(to, wide_to) &&
+         MoveFileExW(wide_from, wide_to, flags | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool rename_file(const char* from, const char* to) {
@@ -86,14 +186,9 @@ bool replace_file(const char* from, const char* to) {
 }
 
 bool touch_file(const char* name) {
-  wchar_t wide[MAX_PATH];
-  if (!widen(name, wide, MAX_PATH)) return false;
   // FILE_FLAG_OPEN_REPARSE_POINT: a link's own time, never its target's.
-  HANDLE file = CreateFileW(wide, FILE_WRITE_ATTRIBUTES,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE file = open_handle(name, FILE_WRITE_ATTRIBUTES, kShareAll,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
   if (file == INVALID_HANDLE_VALUE) return false;
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
@@ -104,28 +199,95 @@ bool touch_file(const char* name) {
 
 #else  // POSIX
 
-// The bits that the finished file takes from the original: read, write and
-// execute for owner, group and others.
-static constexpr mode_t kPermissionBits = S_IRWXU | S_IRWXG | S_IRWXO;
+// Does nothing: the alarm only has to interrupt the wait for the lock.
+static void on_alarm(int) {}
 
-bool create_new(const char* name) {
+bool lock_folder() {
+  // flock() on the folder itself: no file is made, and the lock goes with
+  // the descriptor, which stays open until the process ends.
+  int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return true;  // a folder that cannot be opened offers no lock
+  // The wait is bounded by an alarm whose signal interrupts flock(): no
+  // SA_RESTART, so the call fails with EINTR when the time is up.
+  struct sigaction alarm_action = {};
+  alarm_action.sa_handler = on_alarm;
+  bool timed = sigaction(SIGALRM, &alarm_action, nullptr) == 0;
+  if (timed) (void)alarm((kLockWaitMs + 999) / 1000);
+  bool locked = flock(fd, LOCK_EX) == 0;
+  int error = errno;
+  if (timed) (void)alarm(0);
+  if (locked) return true;
+  (void)close(fd);
+  // Any error but the interruption means that the file system offers no
+  // lock (some network file systems): go on without one.
+  return error != EINTR;
+}
+
+// Opens |name| for reading without blocking on a FIFO and without making a
+// terminal the controlling one: the descriptor, or -1.
+static int open_nonblocking(const char* name) {
+  return open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
+// Whether the open descriptor |fd| is a regular file.
+static bool is_regular(int fd) {
+  struct stat about;
+  return fstat(fd, &about) == 0 && S_ISREG(about.st_mode);
+}
+
+FILE* open_input(const char* name) {
+  int fd = open_nonblocking(name);
+  if (fd < 0) return nullptr;
+  if (!is_regular(fd)) {
+    (void)close(fd);
+    errno = EINVAL;
+    return nullptr;
+  }
+  FILE* input = fdopen(fd, "r");
+  if (input == nullptr) (void)close(fd);
+  return input;
+}
+
+Presence look_at(const char* name) {
+  int fd = open_nonblocking(name);
+  struct stat about;
+  if (fd < 0) {
+    // Not even opened: a folder or socket is still told apart.
+    if (stat(name, &about) == 0 && !S_ISREG(about.st_mode)) return kNotRegular;
+    return kMissing;
+  }
+  bool regular = is_regular(fd);
+  (void)close(fd);  // nothing was read: only the open matters
+  return regular ? kRegular : kNotRegular;
+}
+
+bool name_taken(const char* name) {
+  struct stat about;
+  return lstat(name, &about) == 0 || errno != ENOENT;
+}
+
+bool same_file(const char* a, const char* b) {
+  struct stat first, second;
+  return lstat(a, &first) == 0 && lstat(b, &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+FILE* create_output(const char* name) {
   // O_EXCL fails on any existing name, a link included, and follows none.
   int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                 S_IRUSR | S_IWUSR);
-  if (fd < 0) return false;
-  // Writable by this run whatever the umask; the original's bits come when
-  // the file is finished.  Where this is refused, the appends will tell.
-  (void)fchmod(fd, S_IRUSR | S_IWUSR);
-  return close(fd) == 0;
-}
-
-FILE* open_output(const char* name) {
-  int fd = open(name, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return nullptr;
-  FILE* output = fdopen(fd, "a");
-  if (output == nullptr) (void)close(fd);
+  FILE* output = fdopen(fd, "w");
+  if (output == nullptr) {
+    (void)close(fd);
+    (void)unlink(name);  // this run's own, empty
+  }
   return output;
 }
+
+// The bits that the finished file takes from the original: read, write and
+// execute for owner, group and others.
+static constexpr mode_t kPermissionBits = S_IRWXU | S_IRWXG | S_IRWXO;
 
 // Gives the open file |fd| the owner and group of |from| where the process
 // may: the original's owner as root; otherwise at least its group when the
@@ -135,22 +297,24 @@ static void give_owner(int fd, const struct stat& from) {
   (void)fchown(fd, static_cast<uid_t>(-1), from.st_gid);
 }
 
-bool finish_like(const char* name, FILE* original) {
+bool finish_output(FILE* output, FILE* original) {
+  int fd = fileno(output);
   struct stat from;
-  if (fstat(fileno(original), &from) != 0) return false;
-  int fd = open(name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  // The owner first: changing it may clear mode bits.
-  give_owner(fd, from);
-  // Some file systems (FAT, some network shares) refuse any change but give
-  // every file the same bits: what counts is the bits the file ends up with.
-  (void)fchmod(fd, from.st_mode & kPermissionBits);
-  struct stat now;
-  bool same_bits = fstat(fd, &now) == 0 && (now.st_mode & kPermissionBits) ==
-                                               (from.st_mode & kPermissionBits);
-  bool synced = same_bits && fsync(fd) == 0;
-  bool closed = close(fd) == 0;
-  return synced && closed;
+  bool done = fflush(output) == 0 && ferror(output) == 0 &&
+              fstat(fileno(original), &from) == 0;
+  if (done) {
+    // The owner first: changing it may clear mode bits.  Some file systems
+    // (FAT, some network shares) refuse any change but give every file the
+    // same bits: what counts is the bits the file ends up with.
+    give_owner(fd, from);
+    (void)fchmod(fd, from.st_mode & kPermissionBits);
+    struct stat now;
+    done = fstat(fd, &now) == 0 && (now.st_mode & kPermissionBits) ==
+                                       (from.st_mode & kPermissionBits);
+  }
+  done = done && fsync(fd) == 0;
+  bool closed = fclose(output) == 0;
+  return done && closed;
 }
 
 bool sync_folder() {
@@ -166,27 +330,29 @@ bool delete_file(const char* name) {
   return unlink(name) == 0;
 }
 
-// Renames by a hard link and an unlink: fails when |to| exists, since link()
-// never replaces.
-static bool link_and_unlink(const char* from, const char* to) {
-  if (link(from, to) != 0) return false;
-  if (unlink(from) == 0) return true;
-  (void)unlink(to);  // undo the link: the caller must find both files as before
-  return false;
+bool link_file(const char* from, const char* to) {
+  // link() never replaces |to|; a symbolic link at |from| is linked itself.
+  return link(from, to) == 0;
 }
 
-// Renames |from| to |to| unless |to| exists: true on success.
+// Renames |from| to |to| unless something stands at |to|: true on success.
 static bool rename_no_replace(const char* from, const char* to) {
   // rename() would silently replace an existing |to|, and with it the file
   // that it may hold.
 #if defined(__linux__) && defined(RENAME_NOREPLACE)
   if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
     return true;
-  // Only a file system or kernel that does not know the flag gets the
-  // fallback; every other error is a failed rename.
+  // Only a file system or kernel that does not know the flag (exFAT, FUSE,
+  // Linux before 3.15) gets the fallback; every other error is a failure.
   if (errno != EINVAL && errno != ENOSYS) return false;
 #endif
-  return link_and_unlink(from, to);
+  // The folder lock keeps every other run of ours from taking |to| between
+  // this check and the rename.
+  if (name_taken(to)) {
+    errno = EEXIST;
+    return false;
+  }
+  return rename(from, to) == 0;
 }
 
 // A folder that cannot be flushed (some file systems refuse it) leaves the
@@ -199,10 +365,6 @@ bool rename_file(const char* from, const char* to) {
 
 bool replace_file(const char* from, const char* to) {
   if (rename(from, to) != 0) return false;
-  // When both names are links to one file (an interrupted link_and_unlink),
-  // rename() succeeds without removing |from|; remove it so that the move
-  // really happened.  Normally |from| is gone and this fails harmlessly.
-  (void)unlink(from);
   (void)sync_folder();
   return true;
 }

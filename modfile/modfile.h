@@ -2,10 +2,10 @@
 // operation that the two programs make on them.
 //
 // All names are relative, so every file lies in the current directory: the
-// programs are run from inside the mod's folder.  Files are opened in the
-// platform's text mode; on Windows every line feed written becomes CR LF and
-// every CR LF read becomes a line feed.  Platform differences stay inside the
-// .cc files of this folder.
+// programs are run from inside the mod's folder.  Files are read and written
+// in the platform's text mode; on Windows every line feed written becomes
+// CR LF and every CR LF read becomes a line feed.  Platform differences stay
+// inside disk.cc.
 #pragma once
 
 #include <cstddef>
@@ -16,15 +16,51 @@ inline constexpr char kConfigFile[] = "liblist.gam";
 // The copy of kConfigFile from before the bot was installed; its presence
 // marks the bot as installed.
 inline constexpr char kBackupFile[] = "liblist_tv_backup.gam";
-// The uninstaller's scratch file, alive only during a rebuild.
-inline constexpr char kScratchFile[] = "temp";
+// Where a new kConfigFile is built before it is renamed into place.  The name
+// is plainly this program's, so that no file of the user's is ever taken for
+// it.
+inline constexpr char kScratchFile[] = "liblist_tv_temp.gam";
 
 // Input is read in pieces of at most kPieceSize - 1 characters.
 inline constexpr size_t kPieceSize = 256;
 
-// --- Reading ---------------------------------------------------------------
+// --- One run at a time -------------------------------------------------------
 
-// Opens |name| for reading in text mode: the stream, or nullptr on failure.
+// Takes the exclusive lock on the current folder that every run of either
+// program holds from its first look at the folder to its last change,
+// waiting up to a few seconds for another run to finish.  True when the
+// lock is held, or when the file system offers no lock; false when another
+// run held it past the wait.  The system releases it when the process ends,
+// however it ends, and it leaves no file behind.
+bool lock_folder();
+
+// --- Looking at names ----------------------------------------------------------
+
+// What stands at a name, as far as reading it goes.
+enum Presence {
+  kMissing,     // nothing, a dangling link, or a file that cannot be opened
+  kRegular,     // a regular file that can be read (through a link, too)
+  kNotRegular,  // a folder, FIFO, device or socket: never read or replaced
+};
+
+// What stands at |name|; the file is opened to tell and closed again, and
+// a FIFO never blocks the open.
+Presence look_at(const char* name);
+
+// Whether anything at all stands at |name|, a dangling link included: true
+// when it does or when that cannot be told; false when the name is free.
+bool name_taken(const char* name);
+
+// Whether the names |a| and |b| are two links of one file (not following a
+// symbolic link at either): true when they are; false when they are not or
+// either is missing.
+bool same_file(const char* a, const char* b);
+
+// --- Reading -------------------------------------------------------------------
+
+// Opens the regular file |name| for reading in text mode, without blocking
+// on a FIFO: the stream; nullptr when |name| is missing, cannot be opened
+// or is not a regular file.
 FILE* open_input(const char* name);
 
 // Reads the next piece of |input| into |piece|: at most kPieceSize - 1
@@ -44,45 +80,56 @@ bool holds(const char* piece, size_t length, const char* marker);
 // not end with a line feed.
 const char* line_end_of(const char* piece, size_t length);
 
-// Whether |name| can be opened for reading; the stream is closed again.
-bool is_present(const char* name);
+// What reading a head found.  The head of a file is every piece up to and
+// including the first one that holds "mpentity".
+struct Head {
+  bool found_mpentity;   // the head ends at a piece that holds "mpentity"
+  const char* line_end;  // the file's first line end, or nullptr for none
+  bool ends_line;        // the head's last piece ends with a line feed
+};
 
-// --- Writing ---------------------------------------------------------------
+// Reads the head of |input| from where the stream stands, passing each piece
+// to |note| and, unless |output| is nullptr, appending it to |output|.
+// Fills |head| and returns true when every piece was read and written;
+// false on a read or write error.  Without "mpentity" the whole file is read.
+bool read_head(FILE* input, FILE* output, void (*note)(const char*, size_t),
+               Head* head);
+
+// Sets |input| back to its start for a second reading: true on success.
+bool rewind_input(FILE* input);
+
+// --- Writing -------------------------------------------------------------------
 //
-// No write, truncation, mode or owner change ever follows a symbolic link:
-// a folder that others can write to may hold a link planted at one of the
-// three names, pointing at a file outside the mod.
+// Every output is one stream, created by this run and kept open through
+// every write, the change of mode and owner and the flush, until it is
+// complete: no output is ever opened again by name, so nothing put at its
+// name meanwhile is written to.  No write ever follows a symbolic link.
 
-// Creates |name| empty, only where no file or link of that name exists, so
-// that the file written is the program's own: true on success; false when
-// the name is taken or the creation fails.
-bool create_new(const char* name);
+// Creates |name| for writing in text mode, only where nothing stands at that
+// name: the stream; nullptr when the name is taken or the creation fails.
+FILE* create_output(const char* name);
 
-// Opens the existing file |name| for appending in text mode, refusing a
-// link: the stream, or nullptr when |name| is missing, a link, or cannot be
-// opened.  Nothing is created, so a file that vanished mid-build is a failure.
-FILE* open_output(const char* name);
+// Writes the |length| bytes of |text| verbatim to |output|: true when all of
+// them were taken, false on a write error.
+bool append_text(FILE* output, const char* text, size_t length);
 
-// Opens |name| with open_output(), writes the |length| bytes of |text|
-// verbatim and closes it: true when all of it reached the file, false when
-// the open, the write or the close failed.
-bool append_text(const char* name, const char* text, size_t length);
-
-// Appends |count| lines, each followed by |line_end|, to |name| through one
-// stream: true when all of them reached the file, false otherwise.
-bool append_lines(const char* name, const char* const lines[], size_t count,
+// Writes |count| lines to |output|, each followed by |line_end|: true when
+// all of them were taken, false on a write error.
+bool append_lines(FILE* output, const char* const lines[], size_t count,
                   const char* line_end);
 
-// --- Whole files -------------------------------------------------------------
+// Completes |output| as the replacement of the open file |original|: gives
+// it the original's permission bits and, where the process may, its owner
+// and group, forces its contents onto the disk, and closes it.  True on
+// success; false when a write, the flush or the close failed, or the file
+// did not end up with the original's permission bits.  The stream is closed
+// either way.  On Windows the file keeps the folder's permissions.
+bool finish_output(FILE* output, FILE* original);
 
-// Finishes the new file |name| that replaces |original| (an open input):
-// gives it the original's permission bits and, where the process may set
-// them, its owner and group, then forces its contents onto the disk, all
-// through one open that follows no link.  True on success; false when
-// |name| cannot be opened, does not end up with the original's permission
-// bits, or cannot be flushed.  On Windows the file keeps the folder's
-// permissions and is never made read-only.
-bool finish_like(const char* name, FILE* original);
+// Closes an output that is being given up, ignoring every error.
+void abandon_output(FILE* output);
+
+// --- Names ---------------------------------------------------------------------
 
 // Forces the current folder's entries (created and renamed names) onto the
 // disk: true on success; false where the file system refuses it.
@@ -92,16 +139,30 @@ bool sync_folder();
 // folder: true on success, false on failure.
 bool delete_file(const char* name);
 
-// Renames |from| to |to| only when no file named |to| exists, then forces
-// the folder onto the disk: true when the rename succeeded; false when |to|
-// exists or the rename fails, both files unchanged.
+// Gives the file |from| the second name |to| as a hard link, |from| staying
+// in place: true on success; false when |to| is taken or the file system
+// has no hard links (FAT, exFAT, many network file systems).
+bool link_file(const char* from, const char* to);
+
+// Renames |from| to |to| only when nothing stands at |to|, then forces the
+// folder onto the disk: true when the rename succeeded; false when |to| is
+// taken or the rename fails, both names unchanged.
 bool rename_file(const char* from, const char* to);
 
 // Renames |from| to |to| in one step, replacing any file named |to|, then
 // forces the folder onto the disk: true when the rename succeeded; false on
-// failure, both files unchanged.
+// failure, both names unchanged.
 bool replace_file(const char* from, const char* to);
 
 // Sets the modification time of |name| to now, without following a link:
 // true on success, false on failure.
 bool touch_file(const char* name);
+
+// --- Building a new file -------------------------------------------------------
+
+// Builds kScratchFile from the open input |source|: creates it, lets |write|
+// fill it from |source|, and finishes it as the replacement of |source|.
+// True when the scratch file is complete, has the source's permission bits
+// and is on disk; false when the creation, |write| or the finishing failed,
+// and then no scratch file is left.
+bool build_scratch(FILE* source, bool (*write)(FILE* source, FILE* output));

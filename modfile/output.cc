@@ -1,23 +1,30 @@
-// Writing: every output is built by appending to a file that was created
-// empty by this run (create_new) or renamed away first.
+// Writing to an output stream that create_output() made.
 #include "modfile.h"
 
-bool append_text(const char* name, const char* text, size_t length) {
-  FILE* output = open_output(name);
-  if (output == nullptr) return false;
-  bool written = fwrite(text, 1, length, output) == length;
-  // fclose() flushes the buffer: a full disk shows up here at the latest.
-  bool closed = fclose(output) == 0;
-  return written && closed;
+bool append_text(FILE* output, const char* text, size_t length) {
+  return fwrite(text, 1, length, output) == length;
 }
 
-bool append_lines(const char* name, const char* const lines[], size_t count,
+bool append_lines(FILE* output, const char* const lines[], size_t count,
                   const char* line_end) {
-  FILE* output = open_output(name);
+  for (size_t i = 0; i < count; ++i)
+    if (fputs(lines[i], output) < 0 || fputs(line_end, output) < 0)
+      return false;
+  return true;
+}
+
+void abandon_output(FILE* output) {
+  (void)fclose(output);  // the file is deleted or left incomplete anyway
+}
+
+bool build_scratch(FILE* source, bool (*write)(FILE* source, FILE* output)) {
+  FILE* output = create_output(kScratchFile);
   if (output == nullptr) return false;
-  bool written = true;
-  for (size_t i = 0; i < count && written; ++i)
-    written = fputs(lines[i], output) >= 0 && fputs(line_end, output) >= 0;
-  bool closed = fclose(output) == 0;
-  return written && closed;
+  bool built = write(source, output);
+  if (built)
+    built = finish_output(output, source);
+  else
+    abandon_output(output);
+  if (!built) (void)delete_file(kScratchFile);  // this run's own, incomplete
+  return built;
 }

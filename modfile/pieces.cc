@@ -1,11 +1,8 @@
-// Reading files piece by piece, and testing pieces for markers.
+// Reading files piece by piece, testing pieces for markers, and reading the
+// head that both programs keep.
 #include "modfile.h"
 
 #include <string_view>
-
-FILE* open_input(const char* name) {
-  return fopen(name, "r");
-}
 
 size_t read_piece(FILE* input, char piece[kPieceSize]) {
   size_t length = 0;
@@ -42,9 +39,26 @@ const char* line_end_of(const char* piece, size_t length) {
   return "\n";
 }
 
-bool is_present(const char* name) {
-  FILE* input = open_input(name);
-  if (input == nullptr) return false;
-  (void)fclose(input);  // nothing was read: only the open matters
-  return true;
+bool read_head(FILE* input, FILE* output, void (*note)(const char*, size_t),
+               Head* head) {
+  *head = Head{false, nullptr, true};
+  char piece[kPieceSize];
+  size_t length;
+  while ((length = read_piece(input, piece)) > 0) {
+    if (output != nullptr && !append_text(output, piece, length)) return false;
+    note(piece, length);
+    const char* piece_end = line_end_of(piece, length);
+    if (head->line_end == nullptr) head->line_end = piece_end;
+    head->ends_line = piece_end != nullptr;
+    if (holds(piece, length, "mpentity")) {
+      head->found_mpentity = true;
+      return true;
+    }
+  }
+  return ferror(input) == 0;
+}
+
+bool rewind_input(FILE* input) {
+  clearerr(input);
+  return fseek(input, 0, SEEK_SET) == 0;
 }

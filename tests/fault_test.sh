@@ -3,24 +3,27 @@
 #
 # Fails, and then kills, every file-system call of the programs in turn and
 # checks what is left.  For each scenario a clean run under strace counts the
-# calls (those made before the program's first look at the backup belong to
-# the loader and are skipped); then the program is run once per counted call
-# with that call failing with a realistic error, and once with the process
-# killed at it.
+# calls (those made before the program's first look at the folder, the
+# lock, belong to the loader and are skipped); then the program is run once
+# per counted call with that call failing with a realistic error, and once
+# with the process killed at it.
 #
 # After a failed call the program must exit 0 and print nothing, and the
 # folder must be exactly as before the run or exactly as a clean run leaves
 # it (for an uninstall whose restore failed: the rebuild with the backup
 # kept); a scratch file may remain only when deleting it was the failed call.
-# After a kill, one more clean uninstall must leave the folder as it leaves it
-# after the killed run had never started, or had finished.
+# After a kill, liblist.gam must be the file from before the run or the
+# complete new one, the original's bytes must still be in the folder, and
+# running the same program again must leave the folder as a clean run (or
+# two) leaves it.
 set -u
 bin=$(cd "$1" && pwd)
 examples=$(cd "$2" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-calls=openat,read,write,close,rename,renameat,renameat2,link,linkat,unlink,unlinkat,fsync,fdatasync,lseek,fstat,newfstatat,fchmod,fchown,utimensat
+calls=openat,flock,read,write,close,rename,renameat,renameat2,link,linkat,unlink,unlinkat,fsync,fdatasync,lseek,fstat,newfstatat,fchmod,fchown,utimensat
+scratch=liblist_tv_temp.gam
 scenarios="install_firearms install_dod uninstall_installed uninstall_rebuild"
 tried=0
 held=0
@@ -29,7 +32,9 @@ error_for() {
   case $1 in
     write) echo ENOSPC ;;
     openat) echo EACCES ;;
-    rename* | link* | unlink*) echo EBUSY ;;
+    flock) echo ENOLCK ;;     # a file system that offers no lock
+    link*) echo EPERM ;;      # a file system without hard links
+    rename* | unlink*) echo EBUSY ;;
     fchmod | fchown | utimensat) echo EPERM ;;
     *) echo EIO ;;  # read, close, fsync, fdatasync, lseek, fstat
   esac
@@ -54,11 +59,12 @@ setup() {
   esac
 }
 
+# hash FILE: a checksum of FILE's bytes, or "none".
+hash() { if [ -f "$1" ]; then sha256sum < "$1" | cut -c1-16; else echo none; fi; }
+
 # state DIR: every entry of DIR with a checksum of its bytes, one per line.
 state() {
-  (cd "$1" && for f in $(ls -A); do
-    printf '%s %s\n' "$f" "$(sha256sum < "$f" | cut -c1-16)"
-  done)
+  (cd "$1" && for f in $(ls -A); do printf '%s %s\n' "$f" "$(hash "$f")"; done)
 }
 
 # run_clean SCENARIO DIR COMMAND...: sets DIR up and runs each COMMAND there.
@@ -78,9 +84,13 @@ report() {
 for scenario in $scenarios; do
   program=$(program_of "$scenario")
   run_clean "$scenario" "$work/s" && before=$(state "$work/s")
+  old=$(hash "$work/s/liblist.gam")
+  original=$(hash "$work/s/liblist_tv_backup.gam")
+  [ "$original" = none ] && original=$old
+  [ "$scenario" = uninstall_rebuild ] && original=any  # a rebuild keeps none
   run_clean "$scenario" "$work/s" "$program" && after=$(state "$work/s")
-  run_clean "$scenario" "$work/s" uninstall && never=$(state "$work/s")
-  run_clean "$scenario" "$work/s" "$program" uninstall && finished=$(state "$work/s")
+  new=$(hash "$work/s/liblist.gam")
+  run_clean "$scenario" "$work/s" "$program" "$program" && twice=$(state "$work/s")
   restore_failed=none
   if [ "$scenario" = uninstall_installed ]; then
     setup "$scenario" "$work/s"
@@ -92,7 +102,7 @@ for scenario in $scenarios; do
 
   setup "$scenario" "$work/s"
   (cd "$work/s" && strace -f -o "$work/trace" -e trace="$calls" "$bin/$program")
-  first=$(grep -n 'liblist_tv_backup.gam' "$work/trace" | head -n 1 | cut -d: -f1)
+  first=$(grep -n 'openat(AT_FDCWD, "\."' "$work/trace" | head -n 1 | cut -d: -f1)
   points=0
   for call in ${calls//,/ }; do
     grep -E "^[0-9]+ +$call\(" "$work/trace" > "$work/calls" || continue
@@ -102,7 +112,7 @@ for scenario in $scenarios; do
       points=$((points + 1))
       what="$scenario: $call #$n ($(sed -n "${n}p" "$work/calls" | cut -c1-70))"
       scratch_delete=no
-      case $call in unlink*) grep -q '"temp"' <<<"$(sed -n "${n}p" "$work/calls")" && scratch_delete=yes ;; esac
+      case $call in unlink*) grep -q "\"$scratch\"" <<<"$(sed -n "${n}p" "$work/calls")" && scratch_delete=yes ;; esac
 
       # Fail the call.
       setup "$scenario" "$work/run"
@@ -110,7 +120,7 @@ for scenario in $scenarios; do
             -e inject="$call:error=$(error_for "$call"):when=$n" "$bin/$program" 2>&1)
       status=$?
       now=$(state "$work/run")
-      [ "$scratch_delete" = yes ] && now=$(grep -v '^temp ' <<<"$now")
+      [ "$scratch_delete" = yes ] && now=$(grep -v "^$scratch " <<<"$now")
       if ! grep -q INJECTED "$work/inject"; then
         report fail "$what failed: the call was not reached"
       elif [ "$status" != 0 ] || [ -n "$out" ]; then
@@ -121,17 +131,24 @@ for scenario in $scenarios; do
         report ok
       fi
 
-      # Kill the process at the call, then run uninstall once more.
+      # Kill the process at the call, look at liblist.gam, then run the
+      # same program once more.
       setup "$scenario" "$work/run"
       # (strace dies of the same signal; the shell's note on that is dropped)
       (cd "$work/run" && strace -f -o "$work/inject" -e trace="$call" \
          -e inject="$call:signal=KILL:when=$n" "$bin/$program" || true) > /dev/null 2>&1
-      (cd "$work/run" && "$bin/uninstall")
+      live=$(hash "$work/run/liblist.gam")
+      kept=$(hash "$work/run/liblist_tv_backup.gam")
+      (cd "$work/run" && "$bin/$program")
       now=$(state "$work/run")
       if ! grep -q 'killed by SIGKILL' "$work/inject"; then
         report fail "$what killed: the call was not reached"
-      elif [ "$now" != "$never" ] && [ "$now" != "$finished" ]; then
-        report fail "$what killed, then uninstall: the folder holds"$'\n'"$now"
+      elif [ "$live" != "$old" ] && [ "$live" != "$new" ]; then
+        report fail "$what killed: liblist.gam is neither the old nor the new file"
+      elif [ "$original" != any ] && [ "$live" != "$original" ] && [ "$kept" != "$original" ]; then
+        report fail "$what killed: the original is gone"
+      elif [ "$now" != "$after" ] && [ "$now" != "$twice" ]; then
+        report fail "$what killed, then $program again: the folder holds"$'\n'"$now"
       else
         report ok
       fi

@@ -65,7 +65,7 @@ check "rebuild keeps mode and owner" "$kept" "$(kept_as liblist.gam)"
 printf 'root:x:0:0:root:/root:/bin/bash\n' > "$work/outside"
 before=$(stat -c '%a %u:%g' "$work/outside")
 "$bin/install" && rm liblist_tv_backup.gam
-ln -s "$work/outside" temp
+ln -s "$work/outside" liblist_tv_temp.gam
 "$bin/uninstall"
 check "planted link: outside file untouched" "root:x:0:0:root:/root:/bin/bash" "$(cat "$work/outside")"
 check "planted link: outside mode and owner untouched" "$before" "$(stat -c '%a %u:%g' "$work/outside")"

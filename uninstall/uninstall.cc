@@ -79,73 +79,30 @@ size_t game_block(const char* const** lines) {
   return 0;
 }
 
-// Appends the game block (|count| |lines|) to kScratchFile, each line ended
-// by |line_end|; when the head's last line has no line end, it is ended
-// first so that the block's first entry stands on a line of its own.
-// Returns true when all of it was written.
-bool write_game_block(const char* const* lines, size_t count,
-                      bool end_head_line, const char* line_end) {
-  if (end_head_line &&
-      !append_text(kScratchFile, line_end, std::strlen(line_end)))
+// Writes the rebuilt liblist.gam from |config| to |output|: the head, ended
+// by a line end when its last line has none so that the block's first entry
+// stands on a line of its own, then the game block, each line ended by the
+// file's first line end.  True when every piece was read and everything was
+// written.
+bool write_rebuilt_file(FILE* config, FILE* output) {
+  Head head;
+  if (!rewind_input(config) || !read_head(config, output, note_title, &head))
     return false;
-  return append_lines(kScratchFile, lines, count, line_end);
-}
-
-// Copies the head of |config| to kScratchFile, setting the rebuild flags.
-// Returns true when every piece read was written (a file without
-// "mpentity" is copied whole, with found_mpentity left clear); false when a
-// write failed.  |line_end| becomes the file's first line end, and
-// |end_head_line| tells whether the head's last piece lacks one.
-bool copy_head(FILE* config, const char** line_end, bool* end_head_line) {
-  char piece[kPieceSize];
-  size_t length;
-  while ((length = read_piece(config, piece)) > 0) {
-    if (!append_text(kScratchFile, piece, length)) return false;
-    note_title(piece, length);
-    const char* piece_end = line_end_of(piece, length);
-    if (*line_end == nullptr) *line_end = piece_end;
-    if (holds(piece, length, "mpentity")) {
-      found_mpentity = true;
-      *end_head_line = piece_end == nullptr;
-      return true;
-    }
-  }
-  return true;
-}
-
-// Builds the new liblist.gam in kScratchFile: true when it is complete, has
-// the permission bits of liblist.gam, and is on disk; false when liblist.gam
-// cannot be read, has no head or no known title, or a write failed.
-bool build_scratch_file() {
-  FILE* config = open_input(kConfigFile);
-  if (config == nullptr) return false;
-  found_mpentity = is_firearms = is_dod = false;
-  is_battle_grounds = is_global_warfare = false;
-  const char* line_end = nullptr;
-  bool end_head_line = false;
-  // An old scratch file, or a link planted at its name, is removed (a link,
-  // never its target) so that the scratch file is created new, by this run.
-  (void)delete_file(kScratchFile);
-  bool copied = create_new(kScratchFile) &&
-                copy_head(config, &line_end, &end_head_line);
-  // Without a head there is no place for a game block, and without a known
-  // title there are no stock entries to put there: in both cases liblist.gam
-  // stays as it is rather than losing the entries it has.
   const char* const* lines = nullptr;
   size_t count = game_block(&lines);
-  bool built = copied && found_mpentity && count > 0 &&
-               write_game_block(lines, count, end_head_line,
-                                line_end ? line_end : "\n") &&
-               finish_like(kScratchFile, config);
-  bool read = close_input(config);
-  return built && read;
+  const char* line_end = head.line_end ? head.line_end : "\n";
+  if (!head.ends_line && !append_text(output, line_end, std::strlen(line_end)))
+    return false;
+  return append_lines(output, lines, count, line_end);
 }
 
 // Puts the installer's backup back over liblist.gam in one rename: true when
-// the backup was present and the rename succeeded.
+// the backup is back in place.
 bool restore_backup() {
-  if (!is_present(kBackupFile) || !replace_file(kBackupFile, kConfigFile))
-    return false;
+  // An install stopped after saving the original: liblist.gam is still the
+  // original, and the backup only a second name of it.
+  if (same_file(kBackupFile, kConfigFile)) return delete_file(kBackupFile);
+  if (!replace_file(kBackupFile, kConfigFile)) return false;
   // The rename keeps the backup's old modification time, and engines that
   // keep a converted copy of liblist.gam read it again only when it is newer
   // than that copy.  The restore has happened either way: a failure here is
@@ -154,17 +111,43 @@ bool restore_backup() {
   return true;
 }
 
-// Rebuilds liblist.gam from its head and the stock entries of its game.  The
-// complete new file replaces liblist.gam in one rename; on every failure
-// liblist.gam stays as it was and the scratch file is deleted.
-void rebuild_game_entry() {
-  if (build_scratch_file() && replace_file(kScratchFile, kConfigFile)) return;
-  (void)delete_file(kScratchFile);  // may not exist; nothing else to do
+// Rebuilds liblist.gam from its head and the stock entries of its game, and
+// renames the complete new file over it.  Returns true when liblist.gam was
+// rebuilt, or left as it is because it has no head or names no known game;
+// false when it cannot be read or the new file cannot be put in place, and
+// then liblist.gam is as it was.
+bool rebuild_game_entry() {
+  FILE* config = open_input(kConfigFile);
+  if (config == nullptr) return false;
+  found_mpentity = is_firearms = is_dod = false;
+  is_battle_grounds = is_global_warfare = false;
+  Head head;
+  bool read = read_head(config, nullptr, note_title, &head);
+  found_mpentity = head.found_mpentity;
+  // Without a head there is no place for a game block, and without a known
+  // title there are no stock entries to put there: in both cases liblist.gam
+  // stays as it is rather than losing the entries it has.
+  const char* const* lines = nullptr;
+  bool wanted = read && found_mpentity && game_block(&lines) > 0;
+  bool built = wanted && build_scratch(config, write_rebuilt_file);
+  read = close_input(config) && read;
+  if (!wanted) return read;
+  if (built && read && replace_file(kScratchFile, kConfigFile)) return true;
+  if (built) (void)delete_file(kScratchFile);
+  return false;
 }
 
 }  // namespace
 
 int main() {
-  if (!restore_backup()) rebuild_game_entry();
+  if (!lock_folder()) return 0;
+  // A scratch file left by a killed run: no run of ours is using it now.
+  (void)delete_file(kScratchFile);
+  Presence backup = look_at(kBackupFile);
+  Presence config = look_at(kConfigFile);
+  // A folder, FIFO or device is never read or replaced.
+  if (backup == kNotRegular || config == kNotRegular) return 0;
+  if (backup == kRegular && restore_backup()) return 0;
+  (void)rebuild_game_entry();
   return 0;
 }
