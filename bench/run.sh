@@ -1,6 +1,8 @@
 #!/bin/bash
 # Times the programs on a typical liblist.gam and on large ones, against cp
-# of the same file in the same run, and prints medians and ratios.
+# of the same file and against a copy that is flushed to disk (dd
+# conv=fsync; the programs flush what they write), in the same run, and
+# prints medians and ratios.
 # Usage: bench/run.sh [PROGRAM_DIR] [RUNS]      (defaults: build/bin, 31)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,24 +42,30 @@ time_program() {
   echo $(( end - start ))
 }
 
-time_cp() {
-  local file=$1 dir="$work/mod"
+# time_copy cp|dd FILE: nanoseconds of one copy of FILE into a new folder.
+time_copy() {
+  local how=$1 file=$2 dir="$work/mod"
   rm -rf "$dir" && mkdir "$dir"
   local start end
   start=$(now)
-  cp "$file" "$dir/copy.gam"
+  if [ "$how" = cp ]; then
+    cp "$file" "$dir/copy.gam"
+  else
+    dd if="$file" of="$dir/copy.gam" bs=64k conv=fsync status=none
+  fi
   end=$(now)
   echo $(( end - start ))
 }
 
 measure() {
-  local label=$1 program=$2 file=$3 p c
+  local label=$1 program=$2 file=$3 p c d
   for _ in $(seq "$runs"); do time_program "$program" "$file"; done | median > "$work/p"
-  for _ in $(seq "$runs"); do time_cp "$file"; done | median > "$work/c"
-  p=$(cat "$work/p") c=$(cat "$work/c")
-  awk -v l="$label" -v s="$(stat -c %s "$file")" -v p="$p" -v c="$c" 'BEGIN {
-    printf "%-26s %9d bytes  %8.3f ms  cp %7.3f ms  ratio %5.2f  %7.1f ns/byte\n",
-           l, s, p / 1e6, c / 1e6, p / c, p / s }'
+  for _ in $(seq "$runs"); do time_copy cp "$file"; done | median > "$work/c"
+  for _ in $(seq "$runs"); do time_copy dd "$file"; done | median > "$work/d"
+  p=$(cat "$work/p") c=$(cat "$work/c") d=$(cat "$work/d")
+  awk -v l="$label" -v s="$(stat -c %s "$file")" -v p="$p" -v c="$c" -v d="$d" 'BEGIN {
+    printf "%-20s %8d bytes %8.3f ms | cp %7.3f ms x%5.2f | dd+fsync %7.3f ms x%5.2f\n",
+           l, s, p / 1e6, c / 1e6, p / c, d / 1e6, p / d }'
 }
 
 cp "$here/examples/firearms/liblist.gam" "$work/typical.gam"

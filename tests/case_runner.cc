@@ -11,11 +11,16 @@
 //   native-only   present when the case needs POSIX tools (strace, ulimit,
 //             symbolic links) and so is skipped for the Windows programs
 //
+// A case with symbolic links in it, or one that makes FIFOs, is skipped
+// where the scratch folders' file system (TMPDIR) cannot hold them (FAT,
+// exFAT).
+//
 // Environment: TEST_CASES (the cases folder), TEST_INSTALL, TEST_UNINSTALL
 // (the program commands, an emulator in front where needed), and
 // TEST_WINDOWS=1 for programs whose text mode writes CR LF: inputs are then
 // given CR LF line ends and every expected file is compared in CR LF.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -52,12 +57,37 @@ std::vector<std::string> all_cases() {
   return names;
 }
 
+// Whether the file system of the scratch folders can hold symbolic links
+// and FIFOs.
+bool posix_files() {
+  static int known = -1;
+  if (known < 0) {
+    fs::path probe = make_scratch("probe");
+    std::error_code failed;
+    fs::create_symlink("target", probe / "link", failed);
+    known = !failed && mkfifo((probe / "fifo").c_str(), 0600) == 0;
+    fs::remove_all(probe);
+  }
+  return known == 1;
+}
+
+// Whether the case |dir| needs symbolic links or FIFOs.
+bool needs_posix_files(const fs::path& dir) {
+  for (const char* side : {"before", "after"})
+    if (fs::exists(dir / side))
+      for (const auto& entry : fs::directory_iterator(dir / side))
+        if (entry.is_symlink()) return true;
+  return read_file(dir / "run").find("mkfifo") != std::string::npos;
+}
+
 class Case : public testing::TestWithParam<std::string> {};
 
 TEST_P(Case, LeavesExactlyTheExpectedFiles) {
   fs::path dir = cases_dir() / GetParam();
   if (windows_mode() && fs::exists(dir / "native-only"))
     GTEST_SKIP() << "needs POSIX tools";
+  if (needs_posix_files(dir) && !posix_files())
+    GTEST_SKIP() << "needs symbolic links and FIFOs, which this file system lacks";
   fs::path scratch = make_scratch(GetParam());
   set_up_folder(dir / "before", scratch);
 

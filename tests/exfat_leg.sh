@@ -1,0 +1,35 @@
+#!/bin/bash
+# exfat_leg.sh WORK_DIR COMMAND...
+#
+# Runs COMMAND (the golden cases, the property test) with its scratch
+# folders on an exFAT file system, which has no hard links, no symbolic
+# links and no no-replace rename: a 64 MiB image in WORK_DIR, mounted with
+# exfat-fuse through a loop device.  Mod folders on external drives are
+# often exFAT.  Exits 77 (skipped), saying why, where that cannot be
+# mounted: it needs root, exfatprogs, exfat-fuse and a free loop device.
+set -u
+work=$1
+shift
+skip() { echo "exFAT leg skipped: $1"; exit 77; }
+[ "$(id -u)" = 0 ] || skip "needs root to mount a file system"
+for tool in mkfs.exfat mount.exfat-fuse losetup; do
+  command -v "$tool" >/dev/null || skip "$tool not found (apt-get install exfatprogs exfat-fuse)"
+done
+[ -c /dev/fuse ] || skip "no /dev/fuse"
+
+image=$work/exfat.img mount=$work/exfat
+rm -rf "$work" && mkdir -p "$mount" || exit 1
+truncate -s 64M "$image" && mkfs.exfat "$image" >/dev/null 2>&1 || skip "mkfs.exfat failed"
+device=$(losetup -f --show "$image" 2>/dev/null) || skip "no loop device"
+cleanup() {
+  umount "$mount" 2>/dev/null || fusermount -u "$mount" 2>/dev/null
+  losetup -d "$device"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+mount.exfat-fuse "$device" "$mount" >/dev/null 2>&1 || skip "mount.exfat-fuse failed"
+touch "$mount/probe" && ! ln "$mount/probe" "$mount/link" 2>/dev/null ||
+  skip "the mount takes hard links: not exFAT"
+rm -f "$mount/probe"
+echo "scratch folders on exFAT at $mount"
+TMPDIR=$mount "$@"
