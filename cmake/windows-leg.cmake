@@ -23,6 +23,7 @@ function(add_windows_build target arch dir)
                -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-w64-${arch}.cmake
                -DCMAKE_BUILD_TYPE=Release
                -DBUILD_TESTING=OFF
+               -DBUILD_HELPERS=ON
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
     USES_TERMINAL_BUILD ON)

@@ -7,8 +7,10 @@
 // kept under the backup name and the new file is renamed into place, so
 // that liblist.gam is at every moment either the original or the complete
 // new file.  The backup marks the bot as installed and is never
-// overwritten.  The program takes no arguments, prints nothing and always
-// exits 0.
+// overwritten.  The program takes no arguments.  It prints nothing and exits
+// 0 when the bot is installed; when the switch cannot be made it prints one
+// line on standard error and exits 1, and when the folder holds neither
+// liblist.gam nor the backup it says so and exits 2.
 #include <iterator>
 
 #include "modfile.h"
@@ -87,74 +89,108 @@ bool write_new_file(FILE* source, FILE* output) {
 
 // Builds the new liblist.gam in the scratch file from |source_name|: true
 // when it is complete, carries the source's permission bits and is on disk;
-// false when the source cannot be read or a write fails, and then no
-// scratch file is left.
+// false, with the failure noted, when the source cannot be read, has no
+// "mpentity" piece (so no place for the bot's entry), or a write fails, and
+// then no scratch file is left.
 bool splice_bot_entry(const char* source_name) {
   FILE* source = open_input(source_name);
-  if (source == nullptr) return false;
+  if (source == nullptr) {
+    note_failure("cannot open", source_name);
+    return false;
+  }
   is_dod = false;
   Head head;
-  bool built = read_head(source, nullptr, note_dod, &head) &&
-               build_scratch(source, write_new_file);
-  bool read = close_input(source);
-  if (built && !read) (void)delete_file(kScratchFile);
-  return built && read;
+  bool built = false;
+  if (!read_head(source, nullptr, note_dod, &head))
+    note_failure("cannot read", source_name);
+  else if (!head.found_mpentity)
+    note_problem("cannot find \"mpentity\" in", source_name,
+                 "there is no place for the bot's entry");
+  else
+    built = build_scratch(source, source_name, write_new_file);
+  if (!close_input(source) && built) {
+    note_failure("cannot read", source_name);
+    (void)delete_file(kScratchFile);
+    built = false;
+  }
+  return built;
+}
+
+// What the folder holds after a failed switch, for the message.
+const char* const kUnchanged = "nothing was changed";
+const char* const kLeftLinked =
+    "liblist.gam is unchanged, but the backup name is left as a second name "
+    "of it; run install or uninstall again";
+const char* const kLeftMoved =
+    "your original is now liblist_tv_backup.gam and there is no "
+    "liblist.gam; run uninstall to put it back";
+
+// Keeps the original under the backup name while liblist.gam stays in
+// place, as a second name of the file.  Without hard links (FAT, exFAT, many
+// network file systems) the original is moved there instead, and
+// liblist.gam is missing until the new file is renamed in: then |*moved| is
+// set.  True on success; false, with the failure noted, when the backup
+// name is taken or neither works.
+bool save_original(bool* moved) {
+  if (link_file(kConfigFile, kBackupFile)) return true;
+  if (name_taken(kBackupFile)) {
+    note_failure("cannot keep", kConfigFile, kBackupFile);
+    return false;
+  }
+  if (!rename_file(kConfigFile, kBackupFile)) {
+    note_failure("cannot rename", kConfigFile, kBackupFile);
+    return false;
+  }
+  *moved = true;
+  return true;
 }
 
 // Switches the folder to the bot: builds the new file from |source_name|,
-// keeps the original under the backup name when |save_original| is set,
-// and renames the new file over liblist.gam.  True when the switch is made;
-// false when it is not, the folder then as it was.
-bool switch_to_bot(const char* source_name, bool save_original) {
-  if (!splice_bot_entry(source_name)) return false;
-  bool linked = false;
+// keeps the original under the backup name when |keep_original| is set,
+// and renames the new file over liblist.gam.  Returns kDone when the switch
+// is made; kFailed, with the failure reported, when it is not.
+Status switch_to_bot(const char* source_name, bool keep_original) {
+  if (!splice_bot_entry(source_name))
+    return report_failure("install", kUnchanged);
   bool moved = false;
-  if (save_original) {
-    // A second name keeps liblist.gam in place until the new file replaces
-    // it.  Without hard links (FAT, exFAT, many network file systems) the
-    // original is moved to the backup name instead, and liblist.gam is
-    // missing until the next rename.
-    linked = link_file(kConfigFile, kBackupFile);
-    moved = !linked && !name_taken(kBackupFile) &&
-            rename_file(kConfigFile, kBackupFile);
-    if (!linked && !moved) {
-      (void)delete_file(kScratchFile);
-      return false;
-    }
+  if (keep_original && !save_original(&moved)) {
+    (void)delete_file(kScratchFile);
+    return report_failure("install", kUnchanged);
   }
-  if (replace_file(kScratchFile, kConfigFile)) return true;
+  if (replace_file(kScratchFile, kConfigFile)) return kDone;
+  note_failure("cannot rename", kScratchFile, kConfigFile);
+  (void)delete_file(kScratchFile);
+  if (!keep_original) return report_failure("install", kUnchanged);
   // Undo the backup: a link is only a second name of liblist.gam; a moved
   // original goes back to its name.
-  if (linked) (void)delete_file(kBackupFile);
-  if (moved) (void)rename_file(kBackupFile, kConfigFile);
-  (void)delete_file(kScratchFile);
-  return false;
+  if (!moved)
+    return report_failure(
+        "install", delete_file(kBackupFile) ? kUnchanged : kLeftLinked);
+  return report_failure("install", rename_file(kBackupFile, kConfigFile)
+                                       ? kUnchanged
+                                       : kLeftMoved);
 }
 
 }  // namespace
 
 int main() {
-  if (!lock_folder()) return 0;
-  // A scratch file left by a killed run: no run of ours is using it now.
-  (void)delete_file(kScratchFile);
-  Presence backup = look_at(kBackupFile);
-  Presence config = look_at(kConfigFile);
-  // A folder, FIFO or device is never read or replaced.
-  if (backup == kNotRegular || config == kNotRegular) return 0;
+  Presence config, backup;
+  if (!begin_run(&config, &backup)) return report_failure("install", kUnchanged);
   if (backup == kRegular) {
     // An install stopped after saving the original: the backup is only a
     // second name of liblist.gam, which is still the original.
-    if (config == kRegular && same_file(kConfigFile, kBackupFile)) {
-      (void)switch_to_bot(kConfigFile, false);
-      return 0;
-    }
+    if (config == kRegular && same_file(kConfigFile, kBackupFile))
+      return switch_to_bot(kConfigFile, false);
     // An install stopped between its two moves: finish it from the backup.
-    if (!name_taken(kConfigFile)) (void)switch_to_bot(kBackupFile, false);
+    if (config == kMissing) return switch_to_bot(kBackupFile, false);
     // Installed already: the backup holds the original and is never
     // replaced.
-    return 0;
+    return kDone;
   }
-  if (config == kMissing) return 0;
-  (void)switch_to_bot(kConfigFile, true);
-  return 0;
+  if (config == kMissing && backup == kMissing)
+    return report_nothing_here("install");
+  // An unreadable liblist.gam, or an unreadable backup that takes its name.
+  if (config != kRegular || backup != kMissing)
+    return report_failure("install", kUnchanged);
+  return switch_to_bot(kConfigFile, true);
 }

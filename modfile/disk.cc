@@ -5,6 +5,7 @@
 #include "modfile.h"
 
 #include <cerrno>
+#include <cstring>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -30,13 +31,60 @@ static bool widen(const char* name, wchar_t* wide) {
                              MAX_PATH) > 0;
 }
 
-// Opens |name| with CreateFileW(): the handle, or INVALID_HANDLE_VALUE.
+void system_reason(char* reason, size_t size) {
+  DWORD error = GetLastError();
+  DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      error, 0, reason, static_cast<DWORD>(size), nullptr);
+  if (length == 0) {
+    // No text for it: the number, as Windows' own tools show it.
+    const char* prefix = "Windows error ";
+    size_t at = 0;
+    while (prefix[at] != '\0' && at + 1 < size) reason[at] = prefix[at], ++at;
+    char digits[12];
+    int count = 0;
+    do digits[count++] = static_cast<char>('0' + error % 10);
+    while ((error /= 10) != 0);
+    while (count > 0 && at + 1 < size) reason[at++] = digits[--count];
+    reason[at] = '\0';
+    return;
+  }
+  // The text ends in a full stop and a line end, which the line it goes
+  // into does not want.
+  while (length > 0 && (reason[length - 1] == '\n' ||
+                        reason[length - 1] == '\r' ||
+                        reason[length - 1] == ' ' || reason[length - 1] == '.'))
+    reason[--length] = '\0';
+}
+
+// A virus scanner, the search indexer or a sync client often holds a file
+// that was just written open for a moment; opening, moving or deleting it
+// then fails with one of these errors, as does a file that is being
+// deleted.  Such a call is tried again after a growing pause, about one
+// second in all, before it counts as failed.
+static bool wait_out_lock(int* attempt) {
+  DWORD error = GetLastError();
+  if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION &&
+      error != ERROR_ACCESS_DENIED)
+    return false;
+  if (*attempt >= 8) return false;  // 25 + 50 + ... + 200 ms = 0.9 s
+  Sleep(25 * ++*attempt);
+  return true;
+}
+
+// Opens |name| with CreateFileW(), waiting out a brief lock: the handle, or
+// INVALID_HANDLE_VALUE.
 static HANDLE open_handle(const char* name, DWORD access, DWORD share,
                           DWORD disposition, DWORD flags) {
   wchar_t wide[MAX_PATH];
   if (!widen(name, wide)) return INVALID_HANDLE_VALUE;
-  return CreateFileW(wide, access, share, nullptr, disposition, flags,
-                     nullptr);
+  HANDLE file;
+  int attempt = 0;
+  do {
+    file = CreateFileW(wide, access, share, nullptr, disposition, flags,
+                       nullptr);
+  } while (file == INVALID_HANDLE_VALUE && wait_out_lock(&attempt));
+  return file;
 }
 
 static constexpr DWORD kShareAll =
@@ -105,12 +153,13 @@ FILE* open_input(const char* name) {
 
 Presence look_at(const char* name) {
   wchar_t wide[MAX_PATH];
-  if (!widen(name, wide)) return kMissing;
+  if (!widen(name, wide)) return kUnreadable;
   DWORD attributes = GetFileAttributesW(wide);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return kMissing;
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return name_taken(name) ? kUnreadable : kMissing;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kNotRegular;
   FILE* input = open_input(name);
-  if (input == nullptr) return kMissing;
+  if (input == nullptr) return kUnreadable;
   (void)fclose(input);  // nothing was read: only the open matters
   return kRegular;
 }
@@ -136,18 +185,31 @@ FILE* create_output(const char* name) {
   // the next switch renames over it.
   HANDLE file = open_handle(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  if (file == INVALID_HANDLE_VALUE) {
+    note_failure("cannot create", name);
+    return nullptr;
+  }
   FILE* output = stream_of(file, _O_TEXT, "w");
-  if (output == nullptr) (void)delete_file(name);  // this run's own, empty
+  if (output == nullptr) {
+    note_failure("cannot create", name);
+    (void)delete_file(name);  // this run's own, empty
+  }
   return output;
 }
 
-bool finish_output(FILE* output, FILE*) {
+bool finish_output(FILE* output, const char* name, FILE*, const char*) {
   // The file keeps the permissions it inherited from the folder.
-  bool done = fflush(output) == 0 && ferror(output) == 0 &&
-              _commit(_fileno(output)) == 0;
-  bool closed = fclose(output) == 0;
-  return done && closed;
+  bool done = fflush(output) == 0 && ferror(output) == 0;
+  if (!done) note_failure("cannot write", name);
+  if (done && _commit(_fileno(output)) != 0) {
+    note_failure("cannot flush", name);
+    done = false;
+  }
+  if (fclose(output) != 0 && done) {
+    note_failure("cannot write", name);
+    done = false;
+  }
+  return done;
 }
 
 bool sync_folder() {
@@ -157,23 +219,34 @@ bool sync_folder() {
 
 bool delete_file(const char* name) {
   wchar_t wide[MAX_PATH];
-  return widen(name, wide) && DeleteFileW(wide) != 0;
+  if (!widen(name, wide)) return false;
+  int attempt = 0;
+  while (DeleteFileW(wide) == 0)
+    if (!wait_out_lock(&attempt)) return false;
+  return true;
 }
 
 bool link_file(const char* from, const char* to) {
   wchar_t wide_from[MAX_PATH];
   wchar_t wide_to[MAX_PATH];
-  return widen(from, wide_from) && widen(to, wide_to) &&
-         CreateHardLinkW(wide_to, wide_from, nullptr) != 0;
+  if (!widen(from, wide_from) || !widen(to, wide_to)) return false;
+  int attempt = 0;
+  while (CreateHardLinkW(wide_to, wide_from, nullptr) == 0)
+    if (!wait_out_lock(&attempt)) return false;
+  return true;
 }
 
 // Moves |from| to |to| with |flags| added to a write-through move, so that
-// the new name is on the disk when the call returns.
+// the new name is on the disk when the call returns; a brief lock is
+// waited out.
 static bool move_file(const char* from, const char* to, DWORD flags) {
   wchar_t wide_from[MAX_PATH];
   wchar_t wide_to[MAX_PATH];
-  return widen(from, wide_from) && widen(to, wide_to) &&
-         MoveFileExW(wide_from, wide_to, flags | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!widen(from, wide_from) || !widen(to, wide_to)) return false;
+  int attempt = 0;
+  while (MoveFileExW(wide_from, wide_to, flags | MOVEFILE_WRITE_THROUGH) == 0)
+    if (!wait_out_lock(&attempt)) return false;
+  return true;
 }
 
 bool rename_file(const char* from, const char* to) {
@@ -198,6 +271,13 @@ bool touch_file(const char* name) {
 }
 
 #else  // POSIX
+
+void system_reason(char* reason, size_t size) {
+  const char* text = strerror(errno);
+  size_t at = 0;
+  for (; text[at] != '\0' && at + 1 < size; ++at) reason[at] = text[at];
+  reason[at] = '\0';
+}
 
 // Does nothing: the alarm only has to interrupt the wait for the lock.
 static void on_alarm(int) {}
@@ -252,9 +332,16 @@ Presence look_at(const char* name) {
   int fd = open_nonblocking(name);
   struct stat about;
   if (fd < 0) {
-    // Not even opened: a folder or socket is still told apart.
-    if (stat(name, &about) == 0 && !S_ISREG(about.st_mode)) return kNotRegular;
-    return kMissing;
+    // Not even opened: a folder or socket is still told apart; the open's
+    // error stays the one to report.
+    int error = errno;
+    Presence presence = kUnreadable;
+    if (stat(name, &about) == 0 && !S_ISREG(about.st_mode))
+      presence = kNotRegular;
+    else if (!name_taken(name))
+      presence = kMissing;
+    errno = error;
+    return presence;
   }
   bool regular = is_regular(fd);
   (void)close(fd);  // nothing was read: only the open matters
@@ -276,9 +363,13 @@ FILE* create_output(const char* name) {
   // O_EXCL fails on any existing name, a link included, and follows none.
   int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                 S_IRUSR | S_IWUSR);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    note_failure("cannot create", name);
+    return nullptr;
+  }
   FILE* output = fdopen(fd, "w");
   if (output == nullptr) {
+    note_failure("cannot create", name);
     (void)close(fd);
     (void)unlink(name);  // this run's own, empty
   }
@@ -297,24 +388,48 @@ static void give_owner(int fd, const struct stat& from) {
   (void)fchown(fd, static_cast<uid_t>(-1), from.st_gid);
 }
 
-bool finish_output(FILE* output, FILE* original) {
+// Gives the open file |fd| the permission bits of |from|: true when it has
+// them afterwards.  Some file systems (FAT, some network shares) refuse any
+// change but give every file the same bits: what counts is the bits the
+// file ends up with.
+static bool give_bits(int fd, const struct stat& from) {
+  int refused = fchmod(fd, from.st_mode & kPermissionBits) == 0 ? 0 : errno;
+  struct stat now;
+  if (fstat(fd, &now) != 0) return false;
+  if ((now.st_mode & kPermissionBits) == (from.st_mode & kPermissionBits))
+    return true;
+  errno = refused != 0 ? refused : EPERM;
+  return false;
+}
+
+bool finish_output(FILE* output, const char* name, FILE* original,
+                   const char* original_name) {
   int fd = fileno(output);
   struct stat from;
-  bool done = fflush(output) == 0 && ferror(output) == 0 &&
-              fstat(fileno(original), &from) == 0;
-  if (done) {
-    // The owner first: changing it may clear mode bits.  Some file systems
-    // (FAT, some network shares) refuse any change but give every file the
-    // same bits: what counts is the bits the file ends up with.
-    give_owner(fd, from);
-    (void)fchmod(fd, from.st_mode & kPermissionBits);
-    struct stat now;
-    done = fstat(fd, &now) == 0 && (now.st_mode & kPermissionBits) ==
-                                       (from.st_mode & kPermissionBits);
+  bool done = fflush(output) == 0 && ferror(output) == 0;
+  if (!done) note_failure("cannot write", name);
+  if (done && fstat(fileno(original), &from) != 0) {
+    note_failure("cannot read", original_name);
+    done = false;
   }
-  done = done && fsync(fd) == 0;
-  bool closed = fclose(output) == 0;
-  return done && closed;
+  if (done) {
+    // The owner first: changing it may clear mode bits.
+    give_owner(fd, from);
+    if (!give_bits(fd, from)) {
+      note_failure("cannot give the permission bits of", original_name,
+                   name);
+      done = false;
+    }
+  }
+  if (done && fsync(fd) != 0) {
+    note_failure("cannot flush", name);
+    done = false;
+  }
+  if (fclose(output) != 0 && done) {
+    note_failure("cannot write", name);
+    done = false;
+  }
+  return done;
 }
 
 bool sync_folder() {

@@ -38,13 +38,16 @@ bool lock_folder();
 
 // What stands at a name, as far as reading it goes.
 enum Presence {
-  kMissing,     // nothing, a dangling link, or a file that cannot be opened
+  kMissing,     // nothing at all: the name is free
+  kUnreadable,  // something that cannot be opened: no permission, a
+                // dangling link; it counts as absent but takes the name
   kRegular,     // a regular file that can be read (through a link, too)
   kNotRegular,  // a folder, FIFO, device or socket: never read or replaced
 };
 
 // What stands at |name|; the file is opened to tell and closed again, and
-// a FIFO never blocks the open.
+// a FIFO never blocks the open.  After kUnreadable the system's error tells
+// why the open failed.
 Presence look_at(const char* name);
 
 // Whether anything at all stands at |name|, a dangling link included: true
@@ -55,6 +58,48 @@ bool name_taken(const char* name);
 // symbolic link at either): true when they are; false when they are not or
 // either is missing.
 bool same_file(const char* a, const char* b);
+
+// --- Results and failures ------------------------------------------------------
+
+// The exit statuses of both programs.
+enum Status {
+  kDone = 0,         // the folder is in the state the program is for
+  kFailed = 1,       // the switch could not be made
+  kNothingHere = 2,  // neither kConfigFile nor kBackupFile is in the folder
+};
+
+// The first failure of a run is kept for the one line that the program
+// prints on standard error when the switch cannot be made; failures of the
+// clean-up that follows it do not replace it.
+
+// Keeps "ACTION NAME: REASON" (or "ACTION NAME to OTHER: REASON" when
+// |other| is not nullptr) as the run's failure unless one is kept already,
+// REASON being the system's reason for the call that has just failed.
+void note_failure(const char* action, const char* name,
+                  const char* other = nullptr);
+
+// Keeps "ACTION NAME: REASON" as the run's failure, with the given
+// |reason|, unless one is kept already.
+void note_problem(const char* action, const char* name, const char* reason);
+
+// Prints "PROGRAM: FAILURE; STATE" on standard error as one line, the kept
+// failure and |state| saying what the folder holds now: kFailed.
+Status report_failure(const char* program, const char* state);
+
+// Prints on standard error that there is nothing to switch in this folder
+// and where PROGRAM is meant to be run: kNothingHere.
+Status report_nothing_here(const char* program);
+
+// Writes the system's reason for the call that has just failed (errno; the
+// last Win32 error on Windows) into |reason|, |size| bytes at most.
+void system_reason(char* reason, size_t size);
+
+// Starts a run of either program: takes the folder lock, removes a scratch
+// file left by a killed run, and sets |config| and |backup| to what stands
+// at kConfigFile and kBackupFile.  True when the run may go on; false, with
+// the failure noted, when another run kept the lock or either name holds a
+// folder, FIFO, device or socket.
+bool begin_run(Presence* config, Presence* backup);
 
 // --- Reading -------------------------------------------------------------------
 
@@ -106,7 +151,8 @@ bool rewind_input(FILE* input);
 // name meanwhile is written to.  No write ever follows a symbolic link.
 
 // Creates |name| for writing in text mode, only where nothing stands at that
-// name: the stream; nullptr when the name is taken or the creation fails.
+// name: the stream; nullptr, with the failure noted, when the name is taken
+// or the creation fails.
 FILE* create_output(const char* name);
 
 // Writes the |length| bytes of |text| verbatim to |output|: true when all of
@@ -118,13 +164,15 @@ bool append_text(FILE* output, const char* text, size_t length);
 bool append_lines(FILE* output, const char* const lines[], size_t count,
                   const char* line_end);
 
-// Completes |output| as the replacement of the open file |original|: gives
-// it the original's permission bits and, where the process may, its owner
-// and group, forces its contents onto the disk, and closes it.  True on
-// success; false when a write, the flush or the close failed, or the file
-// did not end up with the original's permission bits.  The stream is closed
-// either way.  On Windows the file keeps the folder's permissions.
-bool finish_output(FILE* output, FILE* original);
+// Completes |output|, the new file |name|, as the replacement of the open
+// file |original| named |original_name|: gives it the original's permission
+// bits and, where the process may, its owner and group, forces its contents
+// onto the disk, and closes it.  True on success; false, with the failure
+// noted, when a write, the flush or the close failed, or the file did not
+// end up with the original's permission bits.  The stream is closed either
+// way.  On Windows the file keeps the folder's permissions.
+bool finish_output(FILE* output, const char* name, FILE* original,
+                   const char* original_name);
 
 // Closes an output that is being given up, ignoring every error.
 void abandon_output(FILE* output);
@@ -160,9 +208,11 @@ bool touch_file(const char* name);
 
 // --- Building a new file -------------------------------------------------------
 
-// Builds kScratchFile from the open input |source|: creates it, lets |write|
-// fill it from |source|, and finishes it as the replacement of |source|.
-// True when the scratch file is complete, has the source's permission bits
-// and is on disk; false when the creation, |write| or the finishing failed,
-// and then no scratch file is left.
-bool build_scratch(FILE* source, bool (*write)(FILE* source, FILE* output));
+// Builds kScratchFile from the open input |source|, the file |source_name|:
+// creates it, lets |write| fill it from |source|, and finishes it as the
+// replacement of |source|.  True when the scratch file is complete, has the
+// source's permission bits and is on disk; false, with the failure noted,
+// when the creation, a read, a write or the finishing failed, and then no
+// scratch file is left.
+bool build_scratch(FILE* source, const char* source_name,
+                   bool (*write)(FILE* source, FILE* output));

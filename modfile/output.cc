@@ -17,14 +17,22 @@ void abandon_output(FILE* output) {
   (void)fclose(output);  // the file is deleted or left incomplete anyway
 }
 
-bool build_scratch(FILE* source, bool (*write)(FILE* source, FILE* output)) {
+bool build_scratch(FILE* source, const char* source_name,
+                   bool (*write)(FILE* source, FILE* output)) {
   FILE* output = create_output(kScratchFile);
   if (output == nullptr) return false;
   bool built = write(source, output);
-  if (built)
-    built = finish_output(output, source);
-  else
+  if (built) {
+    built = finish_output(output, kScratchFile, source, source_name);
+  } else {
+    // |write| stops at the first failing call, so the system's error is
+    // still that call's.
+    if (ferror(source))
+      note_failure("cannot read", source_name);
+    else
+      note_failure("cannot write", kScratchFile);
     abandon_output(output);
+  }
   if (!built) (void)delete_file(kScratchFile);  // this run's own, incomplete
   return built;
 }

@@ -6,8 +6,12 @@
 //   after/    exactly the files that must be there afterwards
 //   run       the commands, one per line, each run by sh in the scratch
 //             folder with $INSTALL and $UNINSTALL naming the programs and
-//             $INJECT the fault injector (tests/inject.sh); every
-//             command must exit 0 and print nothing
+//             $INJECT the fault injector (tests/inject.sh); no command may
+//             print anything on standard output
+//   transcript    what the commands must say: each command's line, then
+//             "exit N" when its status N is not 0, then what it printed on
+//             standard error; without this file every command must exit 0
+//             and print nothing
 //   native-only   present when the case needs POSIX tools (strace, ulimit,
 //             symbolic links) and so is skipped for the Windows programs
 //
@@ -93,8 +97,25 @@ TEST_P(Case, LeavesExactlyTheExpectedFiles) {
 
   std::istringstream commands(read_file(dir / "run"));
   std::string command;
-  while (std::getline(commands, command))
-    if (!command.empty()) run_clean(scratch, command, GetParam());
+  std::string transcript;
+  while (std::getline(commands, command)) {
+    if (command.empty()) continue;
+    RunResult result = run_in(scratch, command);
+    EXPECT_EQ(result.output, "") << command;
+    transcript += command + "\n";
+    if (result.status != 0)
+      transcript += "exit " + std::to_string(result.status) + "\n";
+    transcript += result.errors;
+  }
+  std::string said = "";
+  if (fs::exists(dir / "transcript")) {
+    said = read_file(dir / "transcript");
+  } else {
+    std::istringstream again(read_file(dir / "run"));
+    while (std::getline(again, command))
+      if (!command.empty()) said += command + "\n";
+  }
+  EXPECT_EQ(transcript, said) << "what the commands said";
 
   Files expected = snapshot(dir / "after");
   for (auto& [name, bytes] : expected)

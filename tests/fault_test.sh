@@ -8,10 +8,12 @@
 # per counted call with that call failing with a realistic error, and once
 # with the process killed at it.
 #
-# After a failed call the program must exit 0 and print nothing, and the
-# folder must be exactly as before the run or exactly as a clean run leaves
-# it (for an uninstall whose restore failed: the rebuild with the backup
-# kept); a scratch file may remain only when deleting it was the failed call.
+# After a failed call the folder must be exactly as a clean run leaves it,
+# and the program must exit 0 and print nothing; or it must be exactly as
+# before the run (for an uninstall whose restore failed: rebuilt, with the
+# backup kept), and the program must exit 1 and print one line on standard
+# error.  A scratch file may remain only when deleting it was the failed
+# call.
 # After a kill, liblist.gam must be the file from before the run or the
 # complete new one, the original's bytes must still be in the folder, and
 # running the same program again must leave the folder as a clean run (or
@@ -116,16 +118,23 @@ for scenario in $scenarios; do
 
       # Fail the call.
       setup "$scenario" "$work/run"
-      out=$(cd "$work/run" && strace -f -o "$work/inject" -e trace="$call" \
-            -e inject="$call:error=$(error_for "$call"):when=$n" "$bin/$program" 2>&1)
+      (cd "$work/run" && strace -f -o "$work/inject" -e trace="$call" \
+         -e inject="$call:error=$(error_for "$call"):when=$n" "$bin/$program" \
+         >"$work/out" 2>"$work/err")
       status=$?
+      out=$(cat "$work/out") lines=$(wc -l < "$work/err")
       now=$(state "$work/run")
       [ "$scratch_delete" = yes ] && now=$(grep -v "^$scratch " <<<"$now")
       if ! grep -q INJECTED "$work/inject"; then
         report fail "$what failed: the call was not reached"
-      elif [ "$status" != 0 ] || [ -n "$out" ]; then
-        report fail "$what failed: exit status $status, output '$out'"
-      elif [ "$now" != "$before" ] && [ "$now" != "$after" ] && [ "$now" != "$restore_failed" ]; then
+      elif [ -n "$out" ]; then
+        report fail "$what failed: printed '$out' on standard output"
+      elif [ "$now" = "$after" ] && { [ "$status" != 0 ] || [ "$lines" != 0 ]; }; then
+        report fail "$what failed: switched, but exit status $status and $lines lines on standard error"
+      elif [ "$now" = "$before" ] || [ "$now" = "$restore_failed" ]; then
+        if [ "$status" = 1 ] && [ "$lines" = 1 ]; then report ok
+        else report fail "$what failed: not switched, but exit status $status and $lines lines on standard error"; fi
+      elif [ "$now" != "$after" ]; then
         report fail "$what failed: the folder holds"$'\n'"$now"
       else
         report ok

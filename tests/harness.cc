@@ -82,18 +82,22 @@ RunResult run_in(const fs::path& dir, const std::string& command) {
   setenv("UNINSTALL", env_or("TEST_UNINSTALL", "uninstall").c_str(), 1);
   setenv("INJECT", (cases_dir().parent_path() / "inject.sh").c_str(), 1);
   fs::path output = dir.string() + ".out";
+  fs::path errors = dir.string() + ".err";
   std::string line = "cd '" + dir.string() + "' && { " + command + "\n} >'" +
-                     output.string() + "' 2>&1";
+                     output.string() + "' 2>'" + errors.string() + "'";
   int status = std::system(line.c_str());
   RunResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-                   read_file(output)};
+                   read_file(output), to_lf(read_file(errors))};
   fs::remove(output);
+  fs::remove(errors);
   return result;
 }
 
-void run_clean(const fs::path& dir, const std::string& command,
-               const std::string& context) {
+RunResult run_clean(const fs::path& dir, const std::string& command,
+                    const std::string& context) {
   RunResult result = run_in(dir, command);
   EXPECT_EQ(result.status, 0) << command << ", " << context;
   EXPECT_EQ(result.output, "") << command << ", " << context;
+  EXPECT_EQ(result.errors, "") << command << ", " << context;
+  return result;
 }

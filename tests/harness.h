@@ -8,7 +8,8 @@
 
 struct RunResult {
   int status;          // exit status, or -1 when the command did not exit
-  std::string output;  // standard output and standard error together
+  std::string output;  // standard output
+  std::string errors;  // standard error, with LF line ends
 };
 
 std::string read_file(const std::filesystem::path& path);
@@ -34,5 +35,6 @@ RunResult run_in(const std::filesystem::path& dir, const std::string& command);
 // Runs |command| in |dir| like run_in() and adds a test failure, naming
 // |context|, unless it exits 0 and prints nothing: a program that failed to
 // start (under an emulator, say) names itself instead of leaving a wrong file.
-void run_clean(const std::filesystem::path& dir, const std::string& command,
-               const std::string& context);
+// Returns the result.
+RunResult run_clean(const std::filesystem::path& dir,
+                    const std::string& command, const std::string& context);

@@ -1,9 +1,11 @@
 // Property test over generated description files: install then uninstall
 // gives back the original bytes, a second install changes nothing, and a
-// second rebuild changes nothing.  The generator is seeded: TEST_SEED picks
+// second rebuild changes nothing.  A file without an "mpentity" piece is
+// refused by install, which then says so and changes nothing.  The generator is seeded: TEST_SEED picks
 // another seed, TEST_FILES another count; a failure names the seed and file.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -66,6 +68,7 @@ int env_int(const char* name, int fallback) {
 TEST(Roundtrip, GeneratedFiles) {
   int seed = env_int("TEST_SEED", 20261208);
   int files = env_int("TEST_FILES", 300);
+  std::printf("seed %d, %d files\n", seed, files);
   std::mt19937 rng(seed);
   std::filesystem::path dir = make_scratch("roundtrip");
   for (int n = 0; n < files && !HasFailure(); ++n) {
@@ -74,9 +77,19 @@ TEST(Roundtrip, GeneratedFiles) {
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     write_file(dir / "liblist.gam", original);
-    run_clean(dir, "$INSTALL", where);
+    RunResult install = run_in(dir, "$INSTALL");
+    if (install.status == 1) {
+      EXPECT_EQ(install.errors.rfind("install: cannot find \"mpentity\" in liblist.gam", 0), 0u)
+          << install.errors << where;
+      EXPECT_EQ(snapshot(dir), (Files{{"liblist.gam", original}})) << "refused, " << where;
+    } else {
+      EXPECT_EQ(install.status, 0) << install.errors << where;
+      EXPECT_EQ(install.errors, "") << where;
+      EXPECT_TRUE(snapshot(dir).count("liblist_tv_backup.gam")) << where;
+    }
+    EXPECT_EQ(install.output, "") << where;
     Files installed = snapshot(dir);
-    run_clean(dir, "$INSTALL", where);
+    EXPECT_EQ(run_in(dir, "$INSTALL").status, install.status) << where;
     EXPECT_EQ(snapshot(dir), installed) << "second install, " << where;
     run_clean(dir, "$UNINSTALL", where);
     EXPECT_EQ(snapshot(dir), (Files{{"liblist.gam", original}})) << "install, uninstall, " << where;

@@ -90,4 +90,22 @@ rm liblist_tv_backup.gam
 setpriv --reuid=4242 --regid=4343 --clear-groups "$bin/uninstall"
 check "read-only file, rebuild by its owner" "444 4242:4343 regular file 473" "$(kept_as liblist.gam) $(stat -c %s liblist.gam)"
 
+# A read-only folder, for its own account: no switch either way, status 1
+# and one line on standard error, and every file as it was.
+as_owner() { setpriv --reuid=4242 --regid=4343 --clear-groups "$@"; }
+# refused PROGRAM: "status, lines on standard error, folder unchanged".
+refused() {
+  local was now status
+  was=$(ls -l --time-style=+%s | sha256sum)
+  as_owner "$bin/$1" 2>"$work/err"
+  status=$?
+  now=$(ls -l --time-style=+%s | sha256sum)
+  echo "$status, $(wc -l < "$work/err") line, $([ "$was" = "$now" ] && echo unchanged || echo changed)"
+}
+rm -f ./* && cp "$examples/firearms/liblist.gam" . && chown -R 4242:4343 . && chmod 0555 .
+check "read-only folder: install refused" "1, 1 line, unchanged" "$(refused install)"
+chmod 0755 . && as_owner "$bin/install" && chmod 0555 .
+check "read-only folder: uninstall refused" "1, 1 line, unchanged" "$(refused uninstall)"
+chmod 0755 .
+
 exit "$failed"

@@ -20,8 +20,8 @@ fail() { echo "FAIL $1: $2"; failed=1; }
 # 2000 and XP ship as msvcrt.dll.  Check a function against Windows XP before
 # adding it here.
 xp_kernel32="CloseHandle CreateFileW CreateHardLinkW CreateMutexW
-  DeleteCriticalSection DeleteFileW EnterCriticalSection FreeLibrary
-  GetFileAttributesW GetFileInformationByHandle GetFileType GetLastError
+  DeleteCriticalSection DeleteFileW EnterCriticalSection FormatMessageA
+  FreeLibrary GetFileAttributesW GetFileInformationByHandle GetFileType GetLastError
   GetModuleHandleA GetProcAddress GetStartupInfoA GetSystemTimeAsFileTime
   InitializeCriticalSection LeaveCriticalSection LoadLibraryA MoveFileExW
   MultiByteToWideChar SetFileTime SetUnhandledExceptionFilter Sleep
@@ -29,8 +29,8 @@ xp_kernel32="CloseHandle CreateFileW CreateHardLinkW CreateMutexW
 xp_msvcrt="__getmainargs __initenv __p__acmdln __p__commode __p__fmode
   __set_app_type __setusermatherr _amsg_exit _cexit _close _commit _fdopen
   _fileno _initterm _iob _onexit _open_osfhandle _wopen abort calloc clearerr
-  exit fclose ferror fflush fopen fprintf fputs free fseek fwrite getc malloc
-  memchr memcmp memcpy remove signal strlen strncmp vfprintf"
+  exit fclose ferror fflush fopen fprintf fputc fputs free fseek fwrite getc
+  malloc memchr memcmp memcpy remove signal strlen strncmp vfprintf"
 
 if [ "$format" = PE32 ]; then
   objdump=i686-w64-mingw32-objdump arch=x86

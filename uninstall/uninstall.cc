@@ -8,8 +8,12 @@
 // head follow it; for a game it does not know, liblist.gam is left as it is.
 // The new file is built in the scratch file and renamed over liblist.gam
 // only once it is complete and on disk, so liblist.gam is never missing or
-// half-written.  The program takes no arguments, prints nothing and always
-// exits 0.
+// half-written.  The program takes no arguments.  It prints nothing and
+// exits 0 when the mod loads its own library again, or when it leaves an
+// unknown game's file as it is; when the switch cannot be made, or the
+// backup is still there at the end, it prints one line on standard error
+// and exits 1, and when the folder holds neither liblist.gam nor the backup
+// it says so and exits 2.
 #include <cstring>
 #include <iterator>
 
@@ -97,12 +101,19 @@ bool write_rebuilt_file(FILE* config, FILE* output) {
 }
 
 // Puts the installer's backup back over liblist.gam in one rename: true when
-// the backup is back in place.
+// the backup is back in place; false, with the failure noted, when not.
 bool restore_backup() {
   // An install stopped after saving the original: liblist.gam is still the
   // original, and the backup only a second name of it.
-  if (same_file(kBackupFile, kConfigFile)) return delete_file(kBackupFile);
-  if (!replace_file(kBackupFile, kConfigFile)) return false;
+  if (same_file(kBackupFile, kConfigFile)) {
+    if (delete_file(kBackupFile)) return true;
+    note_failure("cannot delete", kBackupFile);
+    return false;
+  }
+  if (!replace_file(kBackupFile, kConfigFile)) {
+    note_failure("cannot rename", kBackupFile, kConfigFile);
+    return false;
+  }
   // The rename keeps the backup's old modification time, and engines that
   // keep a converted copy of liblist.gam read it again only when it is newer
   // than that copy.  The restore has happened either way: a failure here is
@@ -111,43 +122,75 @@ bool restore_backup() {
   return true;
 }
 
+// What rebuild_game_entry() did.
+enum Rebuild {
+  kRebuilt,    // liblist.gam was rebuilt
+  kLeft,       // liblist.gam has no head or names no known game: left as is
+  kNotBuilt,   // the rebuild failed (noted); liblist.gam is as it was
+};
+
 // Rebuilds liblist.gam from its head and the stock entries of its game, and
-// renames the complete new file over it.  Returns true when liblist.gam was
-// rebuilt, or left as it is because it has no head or names no known game;
-// false when it cannot be read or the new file cannot be put in place, and
-// then liblist.gam is as it was.
-bool rebuild_game_entry() {
+// renames the complete new file over it.
+Rebuild rebuild_game_entry() {
   FILE* config = open_input(kConfigFile);
-  if (config == nullptr) return false;
+  if (config == nullptr) {
+    note_failure("cannot open", kConfigFile);
+    return kNotBuilt;
+  }
   found_mpentity = is_firearms = is_dod = false;
   is_battle_grounds = is_global_warfare = false;
   Head head;
   bool read = read_head(config, nullptr, note_title, &head);
+  if (!read) note_failure("cannot read", kConfigFile);
   found_mpentity = head.found_mpentity;
   // Without a head there is no place for a game block, and without a known
   // title there are no stock entries to put there: in both cases liblist.gam
   // stays as it is rather than losing the entries it has.
   const char* const* lines = nullptr;
   bool wanted = read && found_mpentity && game_block(&lines) > 0;
-  bool built = wanted && build_scratch(config, write_rebuilt_file);
-  read = close_input(config) && read;
-  if (!wanted) return read;
-  if (built && read && replace_file(kScratchFile, kConfigFile)) return true;
-  if (built) (void)delete_file(kScratchFile);
-  return false;
+  bool built = wanted && build_scratch(config, kConfigFile, write_rebuilt_file);
+  if (!close_input(config) && read) {
+    note_failure("cannot read", kConfigFile);
+    read = false;
+  }
+  if (!read) {
+    if (built) (void)delete_file(kScratchFile);
+    return kNotBuilt;
+  }
+  if (!wanted) return kLeft;
+  if (!built) return kNotBuilt;
+  if (replace_file(kScratchFile, kConfigFile)) return kRebuilt;
+  note_failure("cannot rename", kScratchFile, kConfigFile);
+  (void)delete_file(kScratchFile);
+  return kNotBuilt;
+}
+
+// Reports a restore that failed, after the rebuild that followed it did
+// |what|: kFailed, since the backup is still in place.
+Status report_backup_kept(Rebuild what) {
+  if (what == kRebuilt)
+    return report_failure("uninstall",
+                          "liblist.gam was rebuilt instead, and the backup "
+                          "is still in place");
+  return report_failure("uninstall",
+                        "liblist.gam is as it was, and the backup is still "
+                        "in place");
 }
 
 }  // namespace
 
 int main() {
-  if (!lock_folder()) return 0;
-  // A scratch file left by a killed run: no run of ours is using it now.
-  (void)delete_file(kScratchFile);
-  Presence backup = look_at(kBackupFile);
-  Presence config = look_at(kConfigFile);
-  // A folder, FIFO or device is never read or replaced.
-  if (backup == kNotRegular || config == kNotRegular) return 0;
-  if (backup == kRegular && restore_backup()) return 0;
-  (void)rebuild_game_entry();
-  return 0;
+  Presence config, backup;
+  if (!begin_run(&config, &backup))
+    return report_failure("uninstall", "nothing was changed");
+  if (config == kMissing && backup == kMissing)
+    return report_nothing_here("uninstall");
+  if (backup == kRegular && restore_backup()) return kDone;
+  // No backup, or one that cannot be read or put back: rebuild liblist.gam
+  // instead, as far as it can be.
+  Rebuild what = config == kMissing ? kNotBuilt : rebuild_game_entry();
+  if (backup != kMissing && name_taken(kBackupFile))
+    return report_backup_kept(what);
+  if (what == kNotBuilt) return report_failure("uninstall", "nothing was changed");
+  return kDone;
 }

@@ -1,0 +1,99 @@
+// The start of a run, and the one line that a run prints when it fails.
+#include <cstring>
+
+#include "modfile.h"
+
+namespace {
+
+// The run's first failure, as "ACTION NAME: REASON"; empty while none.
+char failure[512];
+
+// Appends |text| to |buffer| as far as it fits, keeping it NUL-terminated.
+void add(char* buffer, size_t size, const char* text) {
+  size_t used = std::strlen(buffer);
+  size_t room = size - 1 - used;
+  size_t length = std::strlen(text);
+  if (length > room) length = room;
+  std::memcpy(buffer + used, text, length);
+  buffer[used + length] = '\0';
+}
+
+// Keeps "ACTION NAME[ to OTHER]: REASON" unless a failure is kept already.
+void keep(const char* action, const char* name, const char* other,
+          const char* reason) {
+  if (failure[0] != '\0') return;
+  add(failure, sizeof failure, action);
+  add(failure, sizeof failure, " ");
+  add(failure, sizeof failure, name);
+  if (other != nullptr) {
+    add(failure, sizeof failure, " to ");
+    add(failure, sizeof failure, other);
+  }
+  add(failure, sizeof failure, ": ");
+  add(failure, sizeof failure, reason);
+}
+
+// Prints |text| on standard error; nothing more can be done when that fails.
+void print(const char* text) {
+  (void)fputs(text, stderr);
+}
+
+// Notes a folder, FIFO or device at |name|, which is never read or replaced.
+bool refuse_special(const char* name, Presence presence) {
+  if (presence != kNotRegular) return true;
+  note_problem("cannot use", name,
+               "it is a folder, FIFO, device or socket, not a regular file");
+  return false;
+}
+
+}  // namespace
+
+void note_failure(const char* action, const char* name, const char* other) {
+  char reason[256];
+  system_reason(reason, sizeof reason);
+  keep(action, name, other, reason);
+}
+
+void note_problem(const char* action, const char* name, const char* reason) {
+  keep(action, name, nullptr, reason);
+}
+
+Status report_failure(const char* program, const char* state) {
+  print(program);
+  print(": ");
+  print(failure[0] != '\0' ? failure : "the switch could not be made");
+  print("; ");
+  print(state);
+  print("\n");
+  return kFailed;
+}
+
+Status report_nothing_here(const char* program) {
+  print(program);
+  print(": there is nothing to switch here, neither ");
+  print(kConfigFile);
+  print(" nor ");
+  print(kBackupFile);
+  print("; run ");
+  print(program);
+  print(" from the mod's folder, next to ");
+  print(kConfigFile);
+  print("\n");
+  return kNothingHere;
+}
+
+bool begin_run(Presence* config, Presence* backup) {
+  if (!lock_folder()) {
+    note_problem("cannot lock", "the mod folder",
+                 "another run of install or uninstall is busy in it");
+    return false;
+  }
+  // A scratch file left by a killed run: no run of ours is using it now.
+  (void)delete_file(kScratchFile);
+  *backup = look_at(kBackupFile);
+  if (*backup == kUnreadable) note_failure("cannot open", kBackupFile);
+  *config = look_at(kConfigFile);
+  if (*config == kUnreadable) note_failure("cannot open", kConfigFile);
+  return refuse_special(kBackupFile, *backup) &&
+         refuse_special(kConfigFile, *config);
+}
