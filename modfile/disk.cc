@@ -158,10 +158,12 @@ Presence look_at(const char* name) {
   if (attributes == INVALID_FILE_ATTRIBUTES)
     return name_taken(name) ? kUnreadable : kMissing;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kNotRegular;
-  FILE* input = open_input(name);
-  if (input == nullptr) return kUnreadable;
-  (void)fclose(input);  // nothing was read: only the open matters
-  return kRegular;
+  HANDLE file = open_handle(name, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL);
+  if (file == INVALID_HANDLE_VALUE) return kUnreadable;
+  bool regular = GetFileType(file) == FILE_TYPE_DISK;
+  (void)CloseHandle(file);  // nothing was read: only the open matters
+  return regular ? kRegular : kNotRegular;
 }
 
 bool name_taken(const char* name) {
