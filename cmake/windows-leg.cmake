@@ -1,8 +1,10 @@
 # The Windows programs, cross-compiled from the same sources by second builds
-# when MinGW-w64 is found: 64-bit in build/windows, tested under Wine when
-# Wine is found too, and 32-bit in build/windows32, which is released and
-# checked statically (these machines cannot run 32-bit programs, so neither
-# can Wine here).  WINDOWS_LEG=OFF turns both off.
+# when MinGW-w64 is found: 64-bit in build/windows and 32-bit in
+# build/windows32, the released ones.  Both are run under Wine when it is
+# found: the 64-bit ones by Wine's 64-bit loader, the 32-bit ones by its
+# 32-bit loader (Debian's wine32:i386), which needs a kernel that runs
+# 32-bit programs; the tests say so and are skipped where it does not.
+# WINDOWS_LEG=OFF turns the Windows builds off.
 option(WINDOWS_LEG "Cross-compile and test the Windows programs when MinGW-w64 is found" ON)
 set(WINDOWS_BUILD_DIR ${CMAKE_BINARY_DIR}/windows)
 set(WINDOWS32_BUILD_DIR ${CMAKE_BINARY_DIR}/windows32)
@@ -12,33 +14,17 @@ set(WINDOWS_TESTS_RUN OFF)
 set(WINDOWS_SKIP_REASON "configured with WINDOWS_LEG=OFF")
 set(WINDOWS32_SKIP_REASON "configured with WINDOWS_LEG=OFF")
 
-# add_windows_build(TARGET ARCH DIR): builds the programs with the MinGW-w64
-# toolchain for ARCH (x86_64 or i686) into DIR/bin.
-function(add_windows_build target arch dir)
-  include(ExternalProject)
-  ExternalProject_Add(${target}
-    SOURCE_DIR ${CMAKE_SOURCE_DIR}
-    BINARY_DIR ${dir}
-    CMAKE_ARGS -G Ninja
-               -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-w64-${arch}.cmake
-               -DCMAKE_BUILD_TYPE=Release
-               -DBUILD_TESTING=OFF
-               -DBUILD_HELPERS=ON
-    INSTALL_COMMAND ""
-    BUILD_ALWAYS ON
-    USES_TERMINAL_BUILD ON)
-endfunction()
-
 if(WINDOWS_LEG AND NOT CMAKE_CROSSCOMPILING)
   find_program(MINGW_CXX x86_64-w64-mingw32-g++-win32)
   find_program(MINGW32_CXX i686-w64-mingw32-g++-win32)
-  # Wine's 64-bit loader itself: the `wine` command picks the 32-bit loader
-  # whenever wine32 is installed, and that one fails on a kernel that runs
-  # no 32-bit programs.
-  find_program(WINE64_PROGRAM wine64 PATHS /usr/lib/wine /usr/lib64/wine)
+  # Wine's loaders themselves: the `wine` command picks the 32-bit loader
+  # whenever wine32 is installed, and that one fails for every program on a
+  # kernel that runs no 32-bit programs.
+  find_program(WINE64_PROGRAM wine64 PATHS /usr/lib/wine /usr/lib64/wine NO_DEFAULT_PATH)
+  find_program(WINE32_PROGRAM wine PATHS /usr/lib/wine /usr/lib32/wine NO_DEFAULT_PATH)
   find_program(WINESERVER_PROGRAM wineserver)
   if(MINGW_CXX)
-    add_windows_build(windows_programs x86_64 ${WINDOWS_BUILD_DIR})
+    add_cross_build(windows_programs mingw-w64-x86_64 ${WINDOWS_BUILD_DIR})
     set(WINDOWS_PROGRAMS_BUILT ON)
     if(WINE64_PROGRAM AND WINESERVER_PROGRAM)
       set(WINDOWS_TESTS_RUN ON)
@@ -51,10 +37,10 @@ if(WINDOWS_LEG AND NOT CMAKE_CROSSCOMPILING)
     endif()
   endif()
   if(MINGW32_CXX)
-    add_windows_build(windows32_programs i686 ${WINDOWS32_BUILD_DIR})
+    add_cross_build(windows32_programs mingw-w64-i686 ${WINDOWS32_BUILD_DIR})
     set(WINDOWS32_PROGRAMS_BUILT ON)
   endif()
-  set(WINDOWS_SKIP_REASON "MinGW-w64 or Wine not found: apt-get install g++-mingw-w64-x86-64-win32 wine, then configure again")
+  set(WINDOWS_SKIP_REASON "MinGW-w64 or Wine not found: apt-get install g++-mingw-w64-x86-64-win32 wine wine64, then configure again")
   set(WINDOWS32_SKIP_REASON "32-bit MinGW-w64 not found: apt-get install g++-mingw-w64-i686-win32, then configure again")
 endif()
 if(NOT CMAKE_CROSSCOMPILING)

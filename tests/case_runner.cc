@@ -13,20 +13,24 @@
 //             standard error; without this file every command must exit 0
 //             and print nothing
 //   native-only   present when the case needs POSIX tools (strace, ulimit,
-//             symbolic links) and so is skipped for the Windows programs
+//             symbolic links) on the programs themselves, and so is skipped
+//             for programs run by an emulator: the Windows programs under
+//             Wine, and 32-bit programs where the kernel does not run them
 //
 // A case with symbolic links in it, or one that makes FIFOs, is skipped
 // where the scratch folders' file system (TMPDIR) cannot hold them (FAT,
 // exFAT).
 //
 // Environment: TEST_CASES (the cases folder), TEST_INSTALL, TEST_UNINSTALL
-// (the program commands, an emulator in front where needed), and
-// TEST_WINDOWS=1 for programs whose text mode writes CR LF: inputs are then
-// given CR LF line ends and every expected file is compared in CR LF.
+// (the program commands, an emulator in front where needed), TEST_WINDOWS=1
+// for programs whose text mode writes CR LF: inputs are then given CR LF
+// line ends and every expected file is compared in CR LF, and
+// TEST_EMULATED=1 for programs run by an emulator.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -61,6 +65,12 @@ std::vector<std::string> all_cases() {
   return names;
 }
 
+// Whether the programs are run by an emulator (TEST_EMULATED=1).
+bool emulated() {
+  const char* value = std::getenv("TEST_EMULATED");
+  return value != nullptr && std::string(value) == "1";
+}
+
 // Whether the file system of the scratch folders can hold symbolic links
 // and FIFOs.
 bool posix_files() {
@@ -88,8 +98,8 @@ class Case : public testing::TestWithParam<std::string> {};
 
 TEST_P(Case, LeavesExactlyTheExpectedFiles) {
   fs::path dir = cases_dir() / GetParam();
-  if (windows_mode() && fs::exists(dir / "native-only"))
-    GTEST_SKIP() << "needs POSIX tools";
+  if ((windows_mode() || emulated()) && fs::exists(dir / "native-only"))
+    GTEST_SKIP() << "needs POSIX tools on the programs themselves";
   if (needs_posix_files(dir) && !posix_files())
     GTEST_SKIP() << "needs symbolic links and FIFOs, which this file system lacks";
   fs::path scratch = make_scratch(GetParam());
