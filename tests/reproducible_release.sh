@@ -1,0 +1,35 @@
+#!/bin/bash
+# reproducible_release.sh SOURCE_DIR
+#
+# Builds the release twice, from two clean clones of SOURCE_DIR's last
+# commit in folders of different names and depths, and checks that the
+# archives and SHA256SUMS are the same bytes, and that SHA256SUMS matches
+# them.  Exits 77 (skipped) when SOURCE_DIR is not a git checkout.
+set -u
+src=$(cd "$1" && pwd)
+git -C "$src" rev-parse --verify -q HEAD >/dev/null ||
+  { echo "skipped: $src is not a git checkout"; exit 77; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# build FOLDER: a clean clone in FOLDER, configured and released.
+build() {
+  mkdir -p "$(dirname "$1")" && git clone -q "$src" "$1" &&
+    cmake -S "$1" -B "$1/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >"$1.log" 2>&1 &&
+    cmake --build "$1/build" --target release >>"$1.log" 2>&1 ||
+    { echo "FAIL the release build in $1:"; tail -20 "$1.log"; exit 1; }
+}
+
+start=$(date +%s)
+build "$work/a"
+build "$work/second/clone-b"
+echo "two release builds of $(git -C "$src" rev-parse --short HEAD) in $(( $(date +%s) - start )) s"
+one=$work/a/build/release two=$work/second/clone-b/build/release
+(cd "$one" && ls) >"$work/names"
+[ -s "$one/SHA256SUMS" ] || { echo "FAIL no SHA256SUMS"; exit 1; }
+if ! diff -r "$one" "$two"; then
+  echo "FAIL the two release builds differ"
+  exit 1
+fi
+(cd "$one" && sha256sum --quiet -c SHA256SUMS) || { echo "FAIL SHA256SUMS does not match"; exit 1; }
+echo "ok   identical: $(paste -sd ' ' "$work/names")"
