@@ -4,10 +4,22 @@
 # conv=fsync; the programs flush what they write), in the same run, and
 # prints medians and ratios.
 # Usage: bench/run.sh [PROGRAM_DIR] [RUNS]      (defaults: build/bin, 31)
+#
+# Each line gives the median time of one program run, then each baseline's
+# median and the ratio "x N": how many times as long as that copy of the
+# same file the run took.  For the typical file both sides are mostly the
+# start of a process, so a ratio near 1 is all it can show; the large
+# files also show the cost per byte of a run.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$here/build/bin}" && pwd)
+usage() { echo "usage: bench/run.sh [PROGRAM_DIR] [RUNS]: $1" >&2; exit 2; }
+dir=${1:-$here/build/bin}
 runs=${2:-31}
+[ -d "$dir" ] || usage "no folder $dir (build the programs first)"
+build=$(cd "$dir" && pwd)
+[ -x "$build/install" ] && [ -x "$build/uninstall" ] ||
+  usage "$build holds no install and uninstall programs to run here (the .exe programs of a Windows build cannot be timed on this system)"
+[[ $runs =~ ^[1-9][0-9]*$ ]] || usage "RUNS must be a whole number from 1 on, not '$runs'"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -64,8 +76,11 @@ measure() {
   for _ in $(seq "$runs"); do time_copy dd "$file"; done | median > "$work/d"
   p=$(cat "$work/p") c=$(cat "$work/c") d=$(cat "$work/d")
   awk -v l="$label" -v s="$(stat -c %s "$file")" -v p="$p" -v c="$c" -v d="$d" 'BEGIN {
-    printf "%-20s %8d bytes %8.3f ms | cp %7.3f ms x%5.2f | dd+fsync %7.3f ms x%5.2f\n",
-           l, s, p / 1e6, c / 1e6, p / c, d / 1e6, p / d }'
+    printf "%-20s %8d bytes %8.3f ms | cp %7.3f ms x%5.2f | dd+fsync %7.3f ms x%5.2f",
+           l, s, p / 1e6, c / 1e6, p / c, d / 1e6, p / d
+    # Per byte only where the bytes, not the start of a process, dominate.
+    if (s >= 65536) printf " | %5.1f ns/byte", p / s
+    printf "\n" }'
 }
 
 cp "$here/examples/firearms/liblist.gam" "$work/typical.gam"

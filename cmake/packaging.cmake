@@ -1,46 +1,72 @@
-# The read-me for mod users that goes into every release archive, filled in
-# for this build's programs, and (in the main build) the `release` target,
+# The read-me for mod users that goes into every release archive, made for
+# this build's platform, and (in the main build) the `release` target,
 # which packs the archives into build/release:
 #   tavrel-switch-VERSION-linux-x86_64.tar.gz   64-bit Linux programs
 #   tavrel-switch-VERSION-linux-i386.tar.gz     32-bit Linux programs
 #   tavrel-switch-VERSION-windows-x86.zip       32-bit Windows programs
 # and SHA256SUMS.  The same commit always gives the same archive bytes.
 if(WIN32)
-  set(readme_style WIN32)
-  set(INSTALL install.exe)
-  set(UNINSTALL uninstall.exe)
+  set(guide_platform windows)
+  set(guide_line_ends WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(RELEASE_SYSTEM windows-x86)
-    set(RUNS_ON "These are 32-bit programs. They run on every Windows from Windows XP\n(Service Pack 3) on, 32- or 64-bit: XP, Vista, 7, 8, 8.1, 10 and 11.\nNothing else needs to be installed; they need no extra DLLs.")
   else()
     set(RELEASE_SYSTEM windows-x64)
-    set(RUNS_ON "These are 64-bit programs for 64-bit Windows.")
   endif()
 else()
-  set(readme_style UNIX)
-  set(INSTALL install)
-  set(UNINSTALL uninstall)
+  set(guide_platform linux)
+  set(guide_line_ends UNIX)
   set(RELEASE_SYSTEM linux-${CMAKE_SYSTEM_PROCESSOR})
-  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i386")
-    set(bits "32-bit programs for Linux on x86 (i386). They run on 32-bit Linux, and\non 64-bit Linux that runs 32-bit programs, as every machine that runs the\ngame's 32-bit server does.")
-  else()
-    set(bits "programs for Linux on ${CMAKE_SYSTEM_PROCESSOR}.")
-  endif()
-  set(RUNS_ON "These are ${bits}\nThey are linked statically: they need no C library or other shared\nlibrary, so they run on any distribution, however old.")
 endif()
 set(RELEASE_NAME tavrel-switch-${PROJECT_VERSION}-${RELEASE_SYSTEM})
 
-# The read-me: its title underlined to the title's length, and the name of
-# the folder the archive unpacks to, which users must not copy as it is.
-# The text is filled in first and given its line ends in a second pass, so
-# that the lines of a filled-in text get them too.
-set(TITLE "Tavrel switch ${PROJECT_VERSION}: install and uninstall")
-string(LENGTH "${TITLE}" title_length)
-string(REPEAT "=" ${title_length} UNDERLINE)
-set(ARCHIVE_FOLDER ${RELEASE_NAME})
-configure_file(packaging/README.txt ${CMAKE_BINARY_DIR}/README-tavrel.lf @ONLY)
+# The read-me in the archive is the user guide, docs/user-guide.md, for this
+# build's platform: the paragraphs between "<!-- windows -->" or
+# "<!-- linux -->" and "<!-- end -->" are kept for that platform only, the
+# Markdown backticks are dropped, and the title names the version.  CMake
+# lists split at semicolons and group at brackets, so those are kept out of
+# the way while the text is handled line by line.
+set(guide ${CMAKE_SOURCE_DIR}/docs/user-guide.md)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${guide})
+file(READ ${guide} text)
+string(REGEX REPLACE "\n$" "" text "${text}")
+string(REPLACE ";" "<semicolon>" text "${text}")
+string(REPLACE "[" "<open>" text "${text}")
+string(REPLACE "]" "<close>" text "${text}")
+string(REPLACE "\n" ";" lines "${text}")
+set(readme "")
+set(keep TRUE)
+set(skip_blank FALSE)
+set(number 0)
+foreach(line IN LISTS lines)
+  math(EXPR number "${number} + 1")
+  if(line MATCHES "^<!-- (windows|linux) -->$")
+    string(COMPARE EQUAL "${CMAKE_MATCH_1}" "${guide_platform}" keep)
+  elseif(line STREQUAL "<!-- end -->")
+    # After a dropped block, one blank line around it is enough.
+    if(NOT keep AND readme MATCHES "\n\n$")
+      set(skip_blank TRUE)
+    endif()
+    set(keep TRUE)
+  elseif(skip_blank AND line STREQUAL "")
+    set(skip_blank FALSE)
+  elseif(number EQUAL 1)
+    set(title "Tavrel switch ${PROJECT_VERSION}: install and uninstall")
+    string(LENGTH "${title}" title_length)
+    string(REPEAT "=" ${title_length} underline)
+    string(APPEND readme "${title}\n${underline}\n")
+  elseif(number GREATER 2 AND keep)
+    string(APPEND readme "${line}\n")
+    set(skip_blank FALSE)
+  endif()
+endforeach()
+string(REPLACE "`" "" readme "${readme}")
+string(REPLACE "<semicolon>" ";" readme "${readme}")
+string(REPLACE "<open>" "[" readme "${readme}")
+string(REPLACE "<close>" "]" readme "${readme}")
+file(WRITE ${CMAKE_BINARY_DIR}/README-tavrel.lf "${readme}")
 configure_file(${CMAKE_BINARY_DIR}/README-tavrel.lf ${CMAKE_BINARY_DIR}/README-tavrel.txt
-               @ONLY NEWLINE_STYLE ${readme_style})
+               @ONLY NEWLINE_STYLE ${guide_line_ends})
 install(FILES ${CMAKE_BINARY_DIR}/README-tavrel.txt DESTINATION .)
 
 if(NOT CMAKE_CROSSCOMPILING)

@@ -1,10 +1,12 @@
 // Property test over generated description files: install then uninstall
 // gives back the original bytes, a second install changes nothing, and a
 // second rebuild changes nothing.  A file without an "mpentity" piece is
-// refused by install, which then says so and changes nothing.  The generator is seeded: TEST_SEED picks
-// another seed, TEST_FILES another count; a failure names the seed and file.
+// refused by install, which then says so and changes nothing.  The
+// generator is seeded: TEST_SEED picks another seed, TEST_FILES another
+// count; the test prints both, and a failure names the seed and file.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -60,18 +62,33 @@ std::string generate_file(std::mt19937& rng) {
   return file;
 }
 
-int env_int(const char* name, int fallback) {
-  const char* value = std::getenv(name);
-  return value ? std::atoi(value) : fallback;
+// The environment variable |name| as a whole number from |least| to
+// |most|: |fallback| when it is not set; a test failure (and |fallback|)
+// when it is set to anything else, so that a typo cannot run no files.
+unsigned long env_number(const char* name, unsigned long fallback,
+                         unsigned long least, unsigned long most) {
+  const char* text = std::getenv(name);
+  if (text == nullptr) return fallback;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long value = std::strtoul(text, &end, 10);
+  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 ||
+      value < least || value > most) {
+    ADD_FAILURE() << name << " must be a whole number from " << least
+                  << " to " << most << ", not '" << text << "'";
+    return fallback;
+  }
+  return value;
 }
 
 TEST(Roundtrip, GeneratedFiles) {
-  int seed = env_int("TEST_SEED", 20261208);
-  int files = env_int("TEST_FILES", 300);
-  std::printf("seed %d, %d files\n", seed, files);
+  unsigned long seed = env_number("TEST_SEED", 20261208, 0, 4294967295UL);
+  unsigned long files = env_number("TEST_FILES", 300, 1, 1000000);
+  if (HasFailure()) return;
+  std::printf("seed %lu, %lu files\n", seed, files);
   std::mt19937 rng(seed);
   std::filesystem::path dir = make_scratch("roundtrip");
-  for (int n = 0; n < files && !HasFailure(); ++n) {
+  for (unsigned long n = 0; n < files && !HasFailure(); ++n) {
     std::string original = generate_file(rng);
     std::string where = "seed " + std::to_string(seed) + ", file " + std::to_string(n);
     std::filesystem::remove_all(dir);
