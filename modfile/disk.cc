@@ -199,19 +199,13 @@ FILE* create_output(const char* name) {
   return output;
 }
 
-bool finish_output(FILE* output, const char* name, FILE*, const char*) {
+bool copy_permissions(FILE*, FILE*) {
   // The file keeps the permissions it inherited from the folder.
-  bool done = fflush(output) == 0 && ferror(output) == 0;
-  if (!done) note_failure("cannot write", name);
-  if (done && _commit(_fileno(output)) != 0) {
-    note_failure("cannot flush", name);
-    done = false;
-  }
-  if (fclose(output) != 0 && done) {
-    note_failure("cannot write", name);
-    done = false;
-  }
-  return done;
+  return true;
+}
+
+bool flush_to_disk(FILE* output) {
+  return _commit(_fileno(output)) == 0;
 }
 
 bool sync_folder() {
@@ -404,34 +398,16 @@ static bool give_bits(int fd, const struct stat& from) {
   return false;
 }
 
-bool finish_output(FILE* output, const char* name, FILE* original,
-                   const char* original_name) {
-  int fd = fileno(output);
+bool copy_permissions(FILE* output, FILE* original) {
   struct stat from;
-  bool done = fflush(output) == 0 && ferror(output) == 0;
-  if (!done) note_failure("cannot write", name);
-  if (done && fstat(fileno(original), &from) != 0) {
-    note_failure("cannot read", original_name);
-    done = false;
-  }
-  if (done) {
-    // The owner first: changing it may clear mode bits.
-    give_owner(fd, from);
-    if (!give_bits(fd, from)) {
-      note_failure("cannot give the permission bits of", original_name,
-                   name);
-      done = false;
-    }
-  }
-  if (done && fsync(fd) != 0) {
-    note_failure("cannot flush", name);
-    done = false;
-  }
-  if (fclose(output) != 0 && done) {
-    note_failure("cannot write", name);
-    done = false;
-  }
-  return done;
+  if (fstat(fileno(original), &from) != 0) return false;
+  // The owner first: changing it may clear mode bits.
+  give_owner(fileno(output), from);
+  return give_bits(fileno(output), from);
+}
+
+bool flush_to_disk(FILE* output) {
+  return fsync(fileno(output)) == 0;
 }
 
 bool sync_folder() {

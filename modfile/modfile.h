@@ -174,6 +174,17 @@ bool append_lines(FILE* output, const char* const lines[], size_t count,
 bool finish_output(FILE* output, const char* name, FILE* original,
                    const char* original_name);
 
+// Gives the new file |output| the permission bits of the open file
+// |original| and, where the process may, its owner and group: true when it
+// has the original's bits afterwards (some file systems refuse any change
+// but give every file the same bits); false on failure.  On Windows the
+// file keeps the permissions it inherited from the folder: true.
+bool copy_permissions(FILE* output, FILE* original);
+
+// Forces what has been written to |output| onto the disk: true on success,
+// false on failure.
+bool flush_to_disk(FILE* output);
+
 // Closes an output that is being given up, ignoring every error.
 void abandon_output(FILE* output);
 

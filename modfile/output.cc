@@ -13,6 +13,25 @@ bool append_lines(FILE* output, const char* const lines[], size_t count,
   return true;
 }
 
+bool finish_output(FILE* output, const char* name, FILE* original,
+                   const char* original_name) {
+  bool done = fflush(output) == 0 && ferror(output) == 0;
+  if (!done) note_failure("cannot write", name);
+  if (done && !copy_permissions(output, original)) {
+    note_failure("cannot give the permission bits of", original_name, name);
+    done = false;
+  }
+  if (done && !flush_to_disk(output)) {
+    note_failure("cannot flush", name);
+    done = false;
+  }
+  if (fclose(output) != 0 && done) {
+    note_failure("cannot write", name);
+    done = false;
+  }
+  return done;
+}
+
 void abandon_output(FILE* output) {
   (void)fclose(output);  // the file is deleted or left incomplete anyway
 }
