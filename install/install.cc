@@ -134,7 +134,7 @@ const char* const kLeftMoved =
 bool save_original(bool* moved) {
   if (link_file(kConfigFile, kBackupFile)) return true;
   if (name_taken(kBackupFile)) {
-    note_failure("cannot keep", kConfigFile, kBackupFile);
+    note_failure("cannot link", kConfigFile, kBackupFile);
     return false;
   }
   if (!rename_file(kConfigFile, kBackupFile)) {
