@@ -18,8 +18,8 @@ fi
 export TZ=UTC LC_ALL=C  # zip keeps local times
 rm -rf "$out" && mkdir -p "$out/stage"
 archives=()
-for spec in "$@"; do
-  IFS=: read -r name format dir <<<"$spec"
+for archive in "$@"; do
+  IFS=: read -r name format dir <<<"$archive"
   suffix=""
   [ "$format" = zip ] && suffix=.exe
   stage=$out/stage/$name
