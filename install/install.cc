@@ -129,14 +129,10 @@ const char* const kLeftMoved =
 // place, as a second name of the file.  Without hard links (FAT, exFAT, many
 // network file systems) the original is moved there instead, and
 // liblist.gam is missing until the new file is renamed in: then |*moved| is
-// set.  True on success; false, with the failure noted, when the backup
-// name is taken or neither works.
+// set.  Neither ever replaces a file at the backup name.  True on success;
+// false, with the failure noted, when neither works.
 bool save_original(bool* moved) {
   if (link_file(kConfigFile, kBackupFile)) return true;
-  if (name_taken(kBackupFile)) {
-    note_failure("cannot link", kConfigFile, kBackupFile);
-    return false;
-  }
   if (!rename_file(kConfigFile, kBackupFile)) {
     note_failure("cannot rename", kConfigFile, kBackupFile);
     return false;

@@ -140,9 +140,15 @@ static FILE* stream_of(HANDLE file, int flags, const char* mode) {
   return stream;
 }
 
+// Opens |name| for reading, sharing it with every other opener: the
+// handle, or INVALID_HANDLE_VALUE.
+static HANDLE open_for_reading(const char* name) {
+  return open_handle(name, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL);
+}
+
 FILE* open_input(const char* name) {
-  HANDLE file = open_handle(name, GENERIC_READ, kShareAll, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL);
+  HANDLE file = open_for_reading(name);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
   if (GetFileType(file) != FILE_TYPE_DISK) {
     (void)CloseHandle(file);
@@ -158,8 +164,7 @@ Presence look_at(const char* name) {
   if (attributes == INVALID_FILE_ATTRIBUTES)
     return name_taken(name) ? kUnreadable : kMissing;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kNotRegular;
-  HANDLE file = open_handle(name, GENERIC_READ, kShareAll, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL);
+  HANDLE file = open_for_reading(name);
   if (file == INVALID_HANDLE_VALUE) return kUnreadable;
   bool regular = GetFileType(file) == FILE_TYPE_DISK;
   (void)CloseHandle(file);  // nothing was read: only the open matters
