@@ -7,10 +7,16 @@
 // kept under the backup name and the new file is renamed into place, so
 // that liblist.gam is at every moment either the original or the complete
 // new file.  The backup marks the bot as installed and is never
-// overwritten.  The program takes no arguments.  It prints nothing and exits
-// 0 when the bot is installed; when the switch cannot be made it prints one
-// line on standard error and exits 1, and when the folder holds neither
-// liblist.gam nor the backup it says so and exits 2.
+// overwritten.
+//
+// What liblist.gam says decides as much as the backup does: a liblist.gam
+// that has the bot's lines after its head is installed already, with or
+// without a backup; a backup beside a liblist.gam without them is stale (a
+// game update replaced liblist.gam) or beside a broken one, and is left for
+// the user to deal with.  The program takes no arguments.  It prints nothing
+// and exits 0 when the bot is in liblist.gam; when the switch cannot be made
+// it prints one line on standard error and exits 1, and when the folder
+// holds neither liblist.gam nor the backup it says so and exits 2.
 #include <iterator>
 
 #include "modfile.h"
@@ -41,18 +47,22 @@ const char* const kDodBotBlock[] = {
     "",
 };
 
-// Set when a piece of the head holds "Day of Defeat"; it chooses the bot
-// block and the tail marker.
-bool is_dod;
+// What install takes from the head: set when a piece of the head holds
+// "Day of Defeat"; it chooses the bot block and the tail marker.
+struct InstallFlags {
+  bool is_dod;
+};
 
-void note_dod(const char* piece, size_t length) {
-  if (holds(piece, length, "Day of Defeat")) is_dod = true;
+void note_dod(void* context, const char* piece, size_t length) {
+  if (holds(piece, length, "Day of Defeat"))
+    static_cast<InstallFlags*>(context)->is_dod = true;
 }
 
-// Writes the bot block that is_dod selects to |output|, each line ended by
+// Writes the bot block for |flags| to |output|, each line ended by
 // |line_end|: true when all of it was written.
-bool write_bot_block(FILE* output, const char* line_end) {
-  if (is_dod)
+bool write_bot_block(FILE* output, const InstallFlags& flags,
+                     const char* line_end) {
+  if (flags.is_dod)
     return append_lines(output, kDodBotBlock, std::size(kDodBotBlock),
                         line_end);
   return append_lines(output, kBotBlock, std::size(kBotBlock), line_end);
@@ -72,48 +82,36 @@ bool copy_tail(FILE* source, FILE* output, const char* tail_marker) {
   return ferror(source) == 0;
 }
 
-// Writes the new liblist.gam from |source| to |output|: true when every
-// piece was read and everything was written.  A file without "mpentity"
-// is copied whole, with no bot block.
-bool write_new_file(FILE* source, FILE* output) {
+// Writes the new liblist.gam from |source| to |output|: the head, the bot
+// block and the tail.  True when every piece was read and everything was
+// written.
+bool write_new_file(FILE* source, FILE* output, void* context) {
+  const InstallFlags& flags = *static_cast<const InstallFlags*>(context);
   Head head;
-  if (!rewind_input(source) || !read_head(source, output, note_dod, &head))
+  if (!rewind_input(source) || !read_head(source, output, nullptr, nullptr, &head))
     return false;
   // The block's lines take the file's own line end, so that a file made on
   // Windows and edited elsewhere keeps CR LF throughout.
-  if (head.found_mpentity &&
-      !write_bot_block(output, head.line_end ? head.line_end : "\n"))
+  if (!write_bot_block(output, flags, head.line_end ? head.line_end : "\n"))
     return false;
-  return copy_tail(source, output, is_dod ? "gamedll_osx" : "gamedll_linux");
+  return copy_tail(source, output,
+                   flags.is_dod ? "gamedll_osx" : "gamedll_linux");
 }
 
-// Builds the new liblist.gam in the scratch file from |source_name|: true
-// when it is complete, carries the source's permission bits and is on disk;
-// false, with the failure noted, when the source cannot be read, has no
-// "mpentity" piece (so no place for the bot's entry), or a write fails, and
-// then no scratch file is left.
-bool splice_bot_entry(const char* source_name) {
-  FILE* source = open_input(source_name);
-  if (source == nullptr) {
-    note_failure("cannot open", source_name);
-    return false;
-  }
-  is_dod = false;
-  Head head;
-  bool built = false;
-  if (!read_head(source, nullptr, note_dod, &head))
-    note_failure("cannot read", source_name);
-  else if (!head.found_mpentity)
+// Builds the new liblist.gam in the scratch file from the open |source|,
+// the file |source_name|, which |survey| and |flags| describe: true when it is
+// complete, carries the source's permission bits and is on disk; false,
+// with the failure noted, when the source has no "mpentity" piece (so no
+// place for the bot's entry) or a read or write fails, and then no scratch
+// file is left.
+bool splice_bot_entry(FILE* source, const char* source_name,
+                      const Survey& survey, InstallFlags flags) {
+  if (!survey.head.found_mpentity) {
     note_problem("cannot find \"mpentity\" in", source_name,
                  "there is no place for the bot's entry");
-  else
-    built = build_scratch(source, source_name, write_new_file);
-  if (!close_input(source) && built) {
-    note_failure("cannot read", source_name);
-    (void)delete_file(kScratchFile);
-    built = false;
+    return false;
   }
-  return built;
+  return build_scratch(source, source_name, write_new_file, &flags);
 }
 
 // What the folder holds after a failed switch, for the message.
@@ -146,8 +144,24 @@ bool save_original(bool* moved) {
 // and renames the new file over liblist.gam.  Returns kDone when the switch
 // is made; kFailed, with the failure reported, when it is not.
 Status switch_to_bot(const char* source_name, bool keep_original) {
-  if (!splice_bot_entry(source_name))
+  FILE* source = open_input(source_name);
+  if (source == nullptr) {
+    note_failure("cannot open", source_name);
     return report_failure("install", kUnchanged);
+  }
+  InstallFlags flags{};
+  Survey survey;
+  bool built = false;
+  if (!survey_file(source, note_dod, &flags, &survey))
+    note_failure("cannot read", source_name);
+  else
+    built = splice_bot_entry(source, source_name, survey, flags);
+  if (!close_input(source) && built) {
+    note_failure("cannot read", source_name);
+    (void)delete_file(kScratchFile);
+    built = false;
+  }
+  if (!built) return report_failure("install", kUnchanged);
   bool moved = false;
   if (keep_original && !save_original(&moved)) {
     (void)delete_file(kScratchFile);
@@ -167,26 +181,90 @@ Status switch_to_bot(const char* source_name, bool keep_original) {
                                        : kLeftMoved);
 }
 
-}  // namespace
+// Reads liblist.gam through: true with |survey| filled; false, with the
+// failure noted, when it cannot be opened or read.
+bool survey_config(Survey* survey) {
+  FILE* config = open_input(kConfigFile);
+  if (config == nullptr) {
+    note_failure("cannot open", kConfigFile);
+    return false;
+  }
+  InstallFlags flags{};
+  bool read = survey_file(config, note_dod, &flags, survey);
+  if (!close_input(config) || !read) {
+    note_failure("cannot read", kConfigFile);
+    return false;
+  }
+  return true;
+}
 
-int main() {
+const char* const kStaleBackup =
+    "liblist.gam has none of the bot's lines, so it was probably replaced "
+    "by a game update or a file check, and liblist_tv_backup.gam is an "
+    "older copy of it; delete liblist_tv_backup.gam and run install again; "
+    "nothing was changed";
+const char* const kHeadlessConfig =
+    "liblist.gam has no \"mpentity\" line, so it is not a whole mod file, "
+    "and your original is kept as liblist_tv_backup.gam; run uninstall to "
+    "put it back; nothing was changed";
+
+const char* const kInstalledNow =
+    "install: the bot is installed; your original liblist.gam is kept as "
+    "liblist_tv_backup.gam";
+const char* const kInstalledAlready =
+    "install: the bot is installed already; nothing was changed";
+
+// Brings the folder to the bot, as far as what it holds allows: the exit
+// status, with |*done| set to the line that tells a success.
+Status install(const char** done) {
   Presence config, backup;
   if (!begin_run(&config, &backup)) return report_failure("install", kUnchanged);
-  if (backup == kRegular) {
-    // An install stopped after saving the original: the backup is only a
-    // second name of liblist.gam, which is still the original.
-    if (config == kRegular && same_file(kConfigFile, kBackupFile))
-      return switch_to_bot(kConfigFile, false);
-    // An install stopped between its two moves: finish it from the backup.
-    if (config == kMissing) return switch_to_bot(kBackupFile, false);
-    // Installed already: the backup holds the original and is never
-    // replaced.
-    return kDone;
-  }
   if (config == kMissing && backup == kMissing)
     return report_nothing_here("install");
+  *done = kInstalledNow;
+  // An install stopped between its two moves: finish it from the backup.
+  if (config == kMissing && backup == kRegular)
+    return switch_to_bot(kBackupFile, false);
   // An unreadable liblist.gam, or an unreadable backup that takes its name.
-  if (config != kRegular || backup != kMissing)
+  if (config != kRegular || backup == kUnreadable)
     return report_failure("install", kUnchanged);
+  Survey survey;
+  if (!survey_config(&survey)) return report_failure("install", kUnchanged);
+  if (survey.has_bot_lines) {
+    // Installed already; a backup made now would hold the bot's lines, not
+    // the original.
+    *done = kInstalledAlready;
+    return kDone;
+  }
+  if (backup == kRegular)
+    return report_refusal("install", survey.head.found_mpentity
+                                         ? kStaleBackup
+                                         : kHeadlessConfig);
   return switch_to_bot(kConfigFile, true);
+}
+
+const char kUsage[] =
+    "Usage: install    (no arguments; run it in the mod's folder)\n"
+    "\n"
+    "Points the game mod in the current folder at the Tavrel bot's library:\n"
+    "keeps liblist.gam as liblist_tv_backup.gam, then writes the bot's lines\n"
+    "into liblist.gam after its \"mpentity\" line.  It writes no other files\n"
+    "than these two and its scratch file liblist_tv_temp.gam.  Run uninstall\n"
+    "to switch back.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the bot is in liblist.gam (installed now, or already)\n"
+    "  1  nothing was switched; one line on standard error says why\n"
+    "  2  neither liblist.gam nor liblist_tv_backup.gam is here\n"
+    "\n"
+    "The user guide is README-tavrel.txt, beside the programs in their archive.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int answered = answer_arguments("install", argc, argv, kUsage);
+  if (answered >= 0) return end_run(static_cast<Status>(answered), nullptr);
+  const char* done = nullptr;
+  Status status = install(&done);
+  return end_run(status, done);
 }

@@ -90,12 +90,13 @@ static HANDLE open_handle(const char* name, DWORD access, DWORD share,
 static constexpr DWORD kShareAll =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Reads the volume and file index of |name| itself (a link's own, never its
-// target's): true on success.
-static bool identify(const char* name, BY_HANDLE_FILE_INFORMATION* info) {
+// Reads the volume and file index of |name|, of a link's target when
+// |follow| is set and of the link itself otherwise: true on success.
+static bool identify(const char* name, bool follow,
+                     BY_HANDLE_FILE_INFORMATION* info) {
   HANDLE file = open_handle(
       name, 0, kShareAll, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+      FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT));
   if (file == INVALID_HANDLE_VALUE) return false;
   bool known = GetFileInformationByHandle(file, info) != 0;
   (void)CloseHandle(file);
@@ -108,12 +109,15 @@ static void put_hex(wchar_t* out, DWORD value) {
     out[i] = L"0123456789abcdef"[value & 15];
 }
 
+// The folder's mutex while this run holds it.
+static HANDLE held_lock = nullptr;
+
 bool lock_folder() {
   // A named mutex that identifies the folder by its volume and file index,
   // so that every name of the folder (a mapped drive, a short name) meets
   // the same lock.  Where the folder cannot be identified, there is no lock.
   BY_HANDLE_FILE_INFORMATION folder;
-  if (!identify(".", &folder)) return true;
+  if (!identify(".", false, &folder)) return true;
   wchar_t name[] = L"Local\\tavrel-switch-vvvvvvvv-hhhhhhhhllllllll";
   wchar_t* digits = name + 20;
   put_hex(digits, folder.dwVolumeSerialNumber);
@@ -121,10 +125,49 @@ bool lock_folder() {
   put_hex(digits + 17, folder.nFileIndexLow);
   HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
   if (mutex == nullptr) return true;
-  // The handle stays open: the mutex is held until the process ends, and a
-  // run that ends without releasing it leaves it abandoned, which the next
-  // run takes over.
-  return WaitForSingleObject(mutex, kLockWaitMs) != WAIT_TIMEOUT;
+  // The handle stays open: the mutex is held until end_run() lets it go or
+  // the process ends, and a run that ends without releasing it leaves it
+  // abandoned, which the next run takes over.
+  if (WaitForSingleObject(mutex, kLockWaitMs) == WAIT_TIMEOUT) return false;
+  held_lock = mutex;
+  return true;
+}
+
+// Whether the process has a console window of its own (started from
+// Explorer) and standard error is that console: a command prompt or a
+// script shares the console, and a tool that captures the output makes
+// standard error a file or a pipe.  (Wine's consoles refuse
+// GetConsoleMode() but are character devices, as consoles are.)
+static bool own_console() {
+  DWORD processes[2];
+  if (GetConsoleProcessList(processes, 2) != 1) return false;
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode;
+  return GetConsoleMode(error, &mode) != 0 ||
+         GetFileType(error) == FILE_TYPE_CHAR;
+}
+
+int end_run(Status status, const char* done) {
+  if (!own_console()) return status;
+  // The window closes with the process: the outcome is shown for a few
+  // seconds, without asking for a key, after the lock is let go so that a
+  // second double-click meanwhile is not held up.
+  if (status == kDone && done != nullptr) {
+    (void)fputs(done, stderr);
+    (void)fputs("\n", stderr);
+  }
+  if (held_lock != nullptr) {
+    (void)ReleaseMutex(held_lock);
+    (void)CloseHandle(held_lock);
+    held_lock = nullptr;
+  }
+  bool done_now = status == kDone;
+  (void)fputs(done_now ? "(This window closes by itself in 3 seconds.)\n"
+                       : "(This window closes by itself in 10 seconds.)\n",
+              stderr);
+  (void)fflush(stderr);
+  Sleep(done_now ? 3000 : 10000);
+  return status;
 }
 
 // Wraps the handle |file| in a stream opened with |mode|: the stream, or
@@ -181,10 +224,29 @@ bool name_taken(const char* name) {
 
 bool same_file(const char* a, const char* b) {
   BY_HANDLE_FILE_INFORMATION first, second;
-  return identify(a, &first) && identify(b, &second) &&
+  return identify(a, true, &first) && identify(b, true, &second) &&
          first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
          first.nFileIndexHigh == second.nFileIndexHigh &&
          first.nFileIndexLow == second.nFileIndexLow;
+}
+
+bool is_link(const char* name) {
+  wchar_t wide[MAX_PATH];
+  if (!widen(name, wide)) return false;
+  DWORD attributes = GetFileAttributesW(wide);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool is_dangling_link(const char* name) {
+  if (!is_link(name)) return false;
+  HANDLE file = open_for_reading(name);
+  if (file != INVALID_HANDLE_VALUE) {
+    (void)CloseHandle(file);  // only whether it opens matters
+    return false;
+  }
+  DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 FILE* create_output(const char* name) {
@@ -280,6 +342,11 @@ void system_reason(char* reason, size_t size) {
   reason[at] = '\0';
 }
 
+int end_run(Status status, const char*) {
+  // A terminal window stays open after the program: nothing to wait for.
+  return status;
+}
+
 // Does nothing: the alarm only has to interrupt the wait for the lock.
 static void on_alarm(int) {}
 
@@ -356,8 +423,18 @@ bool name_taken(const char* name) {
 
 bool same_file(const char* a, const char* b) {
   struct stat first, second;
-  return lstat(a, &first) == 0 && lstat(b, &second) == 0 &&
+  return stat(a, &first) == 0 && stat(b, &second) == 0 &&
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool is_link(const char* name) {
+  struct stat about;
+  return lstat(name, &about) == 0 && S_ISLNK(about.st_mode);
+}
+
+bool is_dangling_link(const char* name) {
+  struct stat about;
+  return is_link(name) && stat(name, &about) != 0 && errno == ENOENT;
 }
 
 FILE* create_output(const char* name) {

@@ -54,10 +54,19 @@ Presence look_at(const char* name);
 // when it does or when that cannot be told; false when the name is free.
 bool name_taken(const char* name);
 
-// Whether the names |a| and |b| are two links of one file (not following a
-// symbolic link at either): true when they are; false when they are not or
-// either is missing.
+// Whether the names |a| and |b| lead to one file, following symbolic links
+// at either (two hard links, or a symbolic link that resolves to the
+// other): true when they do; false when they do not or either cannot be
+// resolved.
 bool same_file(const char* a, const char* b);
+
+// Whether |name| itself is a symbolic link (on Windows, a reparse point):
+// true when it is; false when it is not or is missing.
+bool is_link(const char* name);
+
+// Whether |name| is a symbolic link whose target does not exist: true when
+// it is; false otherwise.
+bool is_dangling_link(const char* name);
 
 // --- Results and failures ------------------------------------------------------
 
@@ -94,11 +103,34 @@ Status report_nothing_here(const char* program);
 // last Win32 error on Windows) into |reason|, |size| bytes at most.
 void system_reason(char* reason, size_t size);
 
+// Prints "PROGRAM: TEXT" on standard error as one line, for a switch that
+// is refused for what the folder holds rather than for a failed call:
+// kFailed.
+Status report_refusal(const char* program, const char* text);
+
+// Answers the command line of PROGRAM before the folder is looked at.
+// Without arguments: -1, and the run goes on.  "-h", "--help" or "/?"
+// alone: prints |usage| on standard output, 0.  "--version" alone: prints
+// the program's name and version on standard output, 0.  Anything else:
+// prints on standard error that PROGRAM takes no arguments, 1.
+int answer_arguments(const char* program, int argc, char** argv,
+                     const char* usage);
+
+// Ends a run that ended with |status|.  Where the program's console is its
+// own (a double-click on Windows), prints |done| on success (the failure
+// line is printed already), lets go of the folder lock and keeps the
+// window open for a few seconds so that the line can be read; elsewhere
+// does nothing.  Returns |status|.
+int end_run(Status status, const char* done);
+
 // Starts a run of either program: takes the folder lock, removes a scratch
 // file left by a killed run, and sets |config| and |backup| to what stands
-// at kConfigFile and kBackupFile.  True when the run may go on; false, with
-// the failure noted, when another run kept the lock or either name holds a
-// folder, FIFO, device or socket.
+// at kConfigFile and kBackupFile.  A backup name that is only another name
+// of kConfigFile's file (an install stopped after its link) is no backup:
+// that name alone is removed, and |backup| is kMissing.  True when the run
+// may go on; false, with the failure noted, when another run kept the lock,
+// either name holds a folder, FIFO, device or socket, or such a second name
+// cannot be removed.
 bool begin_run(Presence* config, Presence* backup);
 
 // --- Reading -------------------------------------------------------------------
@@ -125,6 +157,10 @@ bool holds(const char* piece, size_t length, const char* marker);
 // not end with a line feed.
 const char* line_end_of(const char* piece, size_t length);
 
+// Whether |marker|, in lower case, occurs in the |length| bytes of |piece|
+// in any ASCII case.
+bool holds_any_case(const char* piece, size_t length, const char* marker);
+
 // What reading a head found.  The head of a file is every piece up to and
 // including the first one that holds "mpentity".
 struct Head {
@@ -133,12 +169,30 @@ struct Head {
   bool ends_line;        // the head's last piece ends with a line feed
 };
 
+// Called with each piece of a head and the caller's |context|, for the
+// flags that the caller takes from the head.
+using NotePiece = void (*)(void* context, const char* piece, size_t length);
+
 // Reads the head of |input| from where the stream stands, passing each piece
-// to |note| and, unless |output| is nullptr, appending it to |output|.
-// Fills |head| and returns true when every piece was read and written;
-// false on a read or write error.  Without "mpentity" the whole file is read.
-bool read_head(FILE* input, FILE* output, void (*note)(const char*, size_t),
+// to |note| (unless it is nullptr) with |context| and, unless |output| is nullptr, appending it to
+// |output|.  Fills |head| and returns true when every piece was read and
+// written; false on a read or write error.  Without "mpentity" the whole
+// file is read.
+bool read_head(FILE* input, FILE* output, NotePiece note, void* context,
                Head* head);
+
+// What a whole reading of liblist.gam found.
+struct Survey {
+  Head head;
+  // Some piece after the head holds "tavrel" or "tav_rel", in any case:
+  // the bot's lines that install writes, commented out or not.
+  bool has_bot_lines;
+};
+
+// Reads |input| from its start: its head, passing each head piece to |note|
+// with |context|, then the pieces after it.  Fills |survey| and returns
+// true when every piece was read; false on a read error.
+bool survey_file(FILE* input, NotePiece note, void* context, Survey* survey);
 
 // Sets |input| back to its start for a second reading: true on success.
 bool rewind_input(FILE* input);
@@ -220,10 +274,11 @@ bool touch_file(const char* name);
 // --- Building a new file -------------------------------------------------------
 
 // Builds kScratchFile from the open input |source|, the file |source_name|:
-// creates it, lets |write| fill it from |source|, and finishes it as the
-// replacement of |source|.  True when the scratch file is complete, has the
+// creates it, lets |write| fill it from |source| with |context|, and
+// finishes it as the replacement of |source|.  True when the scratch file is complete, has the
 // source's permission bits and is on disk; false, with the failure noted,
 // when the creation, a read, a write or the finishing failed, and then no
 // scratch file is left.
 bool build_scratch(FILE* source, const char* source_name,
-                   bool (*write)(FILE* source, FILE* output));
+                   bool (*write)(FILE* source, FILE* output, void* context),
+                   void* context);

@@ -37,10 +37,11 @@ void abandon_output(FILE* output) {
 }
 
 bool build_scratch(FILE* source, const char* source_name,
-                   bool (*write)(FILE* source, FILE* output)) {
+                   bool (*write)(FILE* source, FILE* output, void* context),
+                   void* context) {
   FILE* output = create_output(kScratchFile);
   if (output == nullptr) return false;
-  bool built = write(source, output);
+  bool built = write(source, output, context);
   if (built) {
     built = finish_output(output, kScratchFile, source, source_name);
   } else {

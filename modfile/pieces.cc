@@ -2,6 +2,7 @@
 // head that both programs keep.
 #include "modfile.h"
 
+#include <cstring>
 #include <string_view>
 
 size_t read_piece(FILE* input, char piece[kPieceSize]) {
@@ -39,14 +40,29 @@ const char* line_end_of(const char* piece, size_t length) {
   return "\n";
 }
 
-bool read_head(FILE* input, FILE* output, void (*note)(const char*, size_t),
+bool holds_any_case(const char* piece, size_t length, const char* marker) {
+  size_t size = std::strlen(marker);
+  for (size_t at = 0; at + size <= length; ++at) {
+    size_t matched = 0;
+    while (matched < size) {
+      char c = piece[at + matched];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      if (c != marker[matched]) break;
+      ++matched;
+    }
+    if (matched == size) return true;
+  }
+  return false;
+}
+
+bool read_head(FILE* input, FILE* output, NotePiece note, void* context,
                Head* head) {
   *head = Head{false, nullptr, true};
   char piece[kPieceSize];
   size_t length;
   while ((length = read_piece(input, piece)) > 0) {
     if (output != nullptr && !append_text(output, piece, length)) return false;
-    note(piece, length);
+    if (note != nullptr) note(context, piece, length);
     const char* piece_end = line_end_of(piece, length);
     if (head->line_end == nullptr) head->line_end = piece_end;
     head->ends_line = piece_end != nullptr;
@@ -61,4 +77,21 @@ bool read_head(FILE* input, FILE* output, void (*note)(const char*, size_t),
 bool rewind_input(FILE* input) {
   clearerr(input);
   return fseek(input, 0, SEEK_SET) == 0;
+}
+
+bool survey_file(FILE* input, NotePiece note, void* context, Survey* survey) {
+  survey->has_bot_lines = false;
+  if (!rewind_input(input) ||
+      !read_head(input, nullptr, note, context, &survey->head))
+    return false;
+  char piece[kPieceSize];
+  size_t length;
+  while ((length = read_piece(input, piece)) > 0) {
+    if (holds_any_case(piece, length, "tavrel") ||
+        holds_any_case(piece, length, "tav_rel")) {
+      survey->has_bot_lines = true;
+      return true;  // what follows cannot change the answer
+    }
+  }
+  return ferror(input) == 0;
 }

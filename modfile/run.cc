@@ -46,6 +46,29 @@ bool refuse_special(const char* name, Presence presence) {
   return false;
 }
 
+// A backup name that leads to liblist.gam's own file (an install stopped
+// after its link, or a link made by hand) holds no original of its own:
+// that name alone is removed, and the run goes on as without a backup.
+// When liblist.gam is a symbolic link to the backup's file, removing the
+// backup name could take the file with it: the run is refused instead.
+bool drop_second_name(Presence config, Presence* backup) {
+  if (*backup != kRegular || config != kRegular ||
+      !same_file(kBackupFile, kConfigFile))
+    return true;
+  if (!is_link(kBackupFile) && is_link(kConfigFile)) {
+    note_problem("cannot use", kBackupFile,
+                 "liblist.gam is a symbolic link to it, so it is no backup "
+                 "of its own; put the file itself in place of the link");
+    return false;
+  }
+  if (!delete_file(kBackupFile)) {
+    note_failure("cannot delete", kBackupFile);
+    return false;
+  }
+  *backup = kMissing;
+  return true;
+}
+
 }  // namespace
 
 void note_failure(const char* action, const char* name, const char* other) {
@@ -82,6 +105,39 @@ Status report_nothing_here(const char* program) {
   return kNothingHere;
 }
 
+Status report_refusal(const char* program, const char* text) {
+  print(program);
+  print(": ");
+  print(text);
+  print("\n");
+  return kFailed;
+}
+
+int answer_arguments(const char* program, int argc, char** argv,
+                     const char* usage) {
+  if (argc < 2) return -1;
+  if (argc == 2) {
+    const char* word = argv[1];
+    if (std::strcmp(word, "-h") == 0 || std::strcmp(word, "--help") == 0 ||
+        std::strcmp(word, "/?") == 0) {
+      // Nothing more can be done when standard output is closed.
+      (void)fputs(usage, stdout);
+      return fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (std::strcmp(word, "--version") == 0) {
+      (void)fputs(program, stdout);
+      (void)fputs(" (Tavrel switch) " TAVREL_VERSION "\n", stdout);
+      return fflush(stdout) == 0 ? 0 : 1;
+    }
+  }
+  print(program);
+  print(": takes no arguments, and nothing was changed; run it with none "
+        "from the mod's folder, next to liblist.gam (");
+  print(program);
+  print(" --help says more)\n");
+  return kFailed;
+}
+
 bool begin_run(Presence* config, Presence* backup) {
   if (!lock_folder()) {
     note_problem("cannot lock", "the mod folder",
@@ -94,6 +150,8 @@ bool begin_run(Presence* config, Presence* backup) {
   if (*backup == kUnreadable) note_failure("cannot open", kBackupFile);
   *config = look_at(kConfigFile);
   if (*config == kUnreadable) note_failure("cannot open", kConfigFile);
-  return refuse_special(kBackupFile, *backup) &&
-         refuse_special(kConfigFile, *config);
+  if (!refuse_special(kBackupFile, *backup) ||
+      !refuse_special(kConfigFile, *config))
+    return false;
+  return drop_second_name(*config, backup);
 }

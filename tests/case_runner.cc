@@ -17,9 +17,9 @@
 //             for programs run by an emulator: the Windows programs under
 //             Wine, and 32-bit programs where the kernel does not run them
 //
-// A case with symbolic links in it, or one that makes FIFOs, is skipped
-// where the scratch folders' file system (TMPDIR) cannot hold them (FAT,
-// exFAT).
+// A case with symbolic links in it, or one that makes FIFOs or links, is
+// skipped where the scratch folders' file system (TMPDIR) cannot hold them
+// (FAT, exFAT).
 //
 // Environment: TEST_CASES (the cases folder), TEST_INSTALL, TEST_UNINSTALL
 // (the program commands, an emulator in front where needed), TEST_WINDOWS=1
@@ -85,13 +85,15 @@ bool posix_files() {
   return known == 1;
 }
 
-// Whether the case |dir| needs symbolic links or FIFOs.
+// Whether the case |dir| needs symbolic links, FIFOs or hard links.
 bool needs_posix_files(const fs::path& dir) {
   for (const char* side : {"before", "after"})
     if (fs::exists(dir / side))
       for (const auto& entry : fs::directory_iterator(dir / side))
         if (entry.is_symlink()) return true;
-  return read_file(dir / "run").find("mkfifo") != std::string::npos;
+  std::string run = read_file(dir / "run");
+  return run.find("mkfifo") != std::string::npos ||
+         run.find("ln ") != std::string::npos;
 }
 
 class Case : public testing::TestWithParam<std::string> {};
@@ -101,7 +103,7 @@ TEST_P(Case, LeavesExactlyTheExpectedFiles) {
   if ((windows_mode() || emulated()) && fs::exists(dir / "native-only"))
     GTEST_SKIP() << "needs POSIX tools on the programs themselves";
   if (needs_posix_files(dir) && !posix_files())
-    GTEST_SKIP() << "needs symbolic links and FIFOs, which this file system lacks";
+    GTEST_SKIP() << "needs links and FIFOs, which this file system lacks";
   fs::path scratch = make_scratch(GetParam());
   set_up_folder(dir / "before", scratch);
 

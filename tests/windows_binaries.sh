@@ -16,21 +16,22 @@ fail() { echo "FAIL $1: $2"; failed=1; }
 # Functions that Windows XP's KERNEL32.dll and msvcrt.dll export, as far as
 # these programs and the MinGW-w64 start-up code use them.  Each KERNEL32
 # function is documented by Microsoft with Windows 2000 or earlier as its
-# minimum; each msvcrt function is in the Visual C++ 6 runtime that Windows
+# minimum, but GetConsoleProcessList, which came with XP; each msvcrt function is in the Visual C++ 6 runtime that Windows
 # 2000 and XP ship as msvcrt.dll.  Check a function against Windows XP before
 # adding it here.
 xp_kernel32="CloseHandle CreateFileW CreateHardLinkW CreateMutexW
   DeleteCriticalSection DeleteFileW EnterCriticalSection FormatMessageA
-  FreeLibrary GetFileAttributesW GetFileInformationByHandle GetFileType GetLastError
-  GetModuleHandleA GetProcAddress GetStartupInfoA GetSystemTimeAsFileTime
+  FreeLibrary GetConsoleMode GetConsoleProcessList GetFileAttributesW GetFileInformationByHandle GetFileType GetLastError
+  GetModuleHandleA GetProcAddress GetStartupInfoA GetStdHandle
+  GetSystemTimeAsFileTime
   InitializeCriticalSection LeaveCriticalSection LoadLibraryA MoveFileExW
-  MultiByteToWideChar SetFileTime SetUnhandledExceptionFilter Sleep
+  MultiByteToWideChar ReleaseMutex SetFileTime SetUnhandledExceptionFilter Sleep
   TlsGetValue VirtualProtect VirtualQuery WaitForSingleObject"
 xp_msvcrt="__getmainargs __initenv __p__acmdln __p__commode __p__fmode
   __set_app_type __setusermatherr _amsg_exit _cexit _close _commit _fdopen
   _fileno _initterm _iob _onexit _open_osfhandle _wopen abort calloc clearerr
   exit fclose ferror fflush fopen fprintf fputc fputs free fseek fwrite getc
-  malloc memchr memcmp memcpy remove signal strlen strncmp vfprintf"
+  malloc memchr memcmp memcpy remove signal strcmp strlen strncmp vfprintf"
 
 if [ "$format" = PE32 ]; then
   objdump=i686-w64-mingw32-objdump arch=x86

@@ -5,6 +5,11 @@
 # process (tests/hold_file.cc, run under the same Wine): a hold of about
 # 300 ms is waited out and both programs switch; a hold of 5 s makes both
 # fail with status 1 and one line on standard error, the folder as it was.
+# Then a double-click: a program started with a console of its own
+# ("start /wait") keeps it open about 3 s after a success and about 10 s
+# after a failure, without holding the folder lock meanwhile; run from the
+# test's own console, it exits at once.  (What it writes to that console
+# cannot be read back under Wine.)
 set -u
 read -ra wine <<<"$1"
 exe=$2
@@ -62,4 +67,37 @@ check "install, liblist.gam held 300 ms" install plain 300 0 0 done
 check "uninstall, liblist.gam held 300 ms" uninstall installed 300 0 0 done
 check "install, liblist.gam held 5 s" install plain 5000 1 1 unchanged
 check "uninstall, liblist.gam held 5 s" uninstall installed 5000 1 1 unchanged
+# double_click PROGRAM [ARG]: runs PROGRAM in the mod folder with a console
+# of its own; sets status and took (ms).
+double_click() {
+  local began=$(date +%s%N)
+  timeout 60 "${wine[@]}" start /d "Z:${mod//\//\\}" /wait /unix "$exe/$1.exe" ${2:+"$2"} >/dev/null 2>&1
+  status=$?
+  took=$(( ($(date +%s%N) - began) / 1000000 ))
+}
+
+# timed WHAT WANT STATUS LEAST MOST: STATUS and took within LEAST..MOST ms.
+timed() {
+  if [ "$status" = "$2" ] && [ "$took" -ge "$3" ] && [ "$took" -le "$4" ]; then
+    echo "ok   $1 (status $status, $took ms)"
+  else
+    echo "FAIL $1: status $status after $took ms, wanted $2 within $3..$4 ms"; failed=1
+  fi
+}
+
+setup plain
+double_click install
+timed "double-clicked install shows its outcome for about 3 s" 0 2500 8000
+[ -f "$mod/liblist_tv_backup.gam" ] || { echo "FAIL double-clicked install did not switch"; failed=1; }
+double_click uninstall --bad
+timed "double-clicked with an argument, shown for about 10 s" 1 9000 20000
+# A second run while the first one's window is still open is not held up.
+double_click uninstall &
+sleep 1.5
+began=$(date +%s%N)
+(cd "$mod" && "${wine[@]}" "$exe/install.exe") >"$work/out" 2>&1
+status=$? took=$(( ($(date +%s%N) - began) / 1000000 ))
+wait
+timed "a run beside an open window is not held up; from the test's console it is silent and quick" 0 0 2000
+[ -s "$work/out" ] && { echo "FAIL it printed: $(cat "$work/out")"; failed=1; }
 exit "$failed"

@@ -2,15 +2,18 @@
 // library.
 //
 // When the installer's backup is there, it is renamed back over liblist.gam
-// in one step.  Otherwise (or when that rename fails) liblist.gam is rebuilt:
-// its head (every piece up to and including the first one that holds
-// "mpentity") is kept, and the stock library entries of the game named in the
-// head follow it; for a game it does not know, liblist.gam is left as it is.
-// The new file is built in the scratch file and renamed over liblist.gam
-// only once it is complete and on disk, so liblist.gam is never missing or
-// half-written.  The program takes no arguments.  It prints nothing and
-// exits 0 when the mod loads its own library again, or when it leaves an
-// unknown game's file as it is; when the switch cannot be made, or the
+// in one step.  Without one (or when that rename fails), a liblist.gam that
+// still has the bot's lines after its head is rebuilt: its head (every piece
+// up to and including the first one that holds "mpentity") is kept, and the
+// stock library entries of the game named in the head follow it.  The new
+// file is built in the scratch file and renamed over liblist.gam only once
+// it is complete and on disk, so liblist.gam is never missing or
+// half-written.  A liblist.gam without the bot's lines is never touched:
+// beside a backup it was put there since the install, and the backup is
+// stale; without one there is nothing to undo.
+//
+// The program takes no arguments.  It prints nothing and exits 0 when the
+// mod loads its own library; when that cannot be brought about, or the
 // backup is still there at the end, it prints one line on standard error
 // and exits 1, and when the folder holds neither liblist.gam nor the backup
 // it says so and exits 2.
@@ -50,50 +53,55 @@ const char* const kGlobalWarfareBlock[] = {
     R"(nomodels "1")",
 };
 
-// The rebuild flags, cleared at the start of a rebuild; once set, a flag
-// stays set.  A title counts only in a head piece that also holds "game",
-// and a piece sets at most one title flag, the first in the order below.
-bool found_mpentity;
-bool is_firearms;
-bool is_dod;
-bool is_battle_grounds;
-bool is_global_warfare;
+// The rebuild flags, all clear at the start; once set, a flag stays set.
+// A title counts only in a head piece that also holds "game", and a piece
+// sets at most one title flag, the first in the order below.
+struct Titles {
+  bool is_firearms;
+  bool is_dod;
+  bool is_battle_grounds;
+  bool is_global_warfare;
+};
 
-void note_title(const char* piece, size_t length) {
+void note_title(void* context, const char* piece, size_t length) {
+  Titles& titles = *static_cast<Titles*>(context);
   if (!holds(piece, length, "game")) return;
   if (holds(piece, length, "Firearms") || holds(piece, length, "FireArms"))
-    is_firearms = true;
+    titles.is_firearms = true;
   else if (holds(piece, length, "Day of Defeat"))
-    is_dod = true;
+    titles.is_dod = true;
   else if (holds(piece, length, "Battle Grounds"))  // "The Battle Grounds" too
-    is_battle_grounds = true;
+    titles.is_battle_grounds = true;
   else if (holds(piece, length, "Global Warfare"))
-    is_global_warfare = true;
+    titles.is_global_warfare = true;
 }
 
 // The stock block of the highest-ranked title flag that is set: its lines in
 // |lines| and their number, or 0 when no known title was found.
-size_t game_block(const char* const** lines) {
-  if (is_firearms) return *lines = kFirearmsBlock, std::size(kFirearmsBlock);
-  if (is_dod) return *lines = kDodBlock, std::size(kDodBlock);
-  if (is_battle_grounds)
+size_t game_block(const Titles& titles, const char* const** lines) {
+  if (titles.is_firearms)
+    return *lines = kFirearmsBlock, std::size(kFirearmsBlock);
+  if (titles.is_dod) return *lines = kDodBlock, std::size(kDodBlock);
+  if (titles.is_battle_grounds)
     return *lines = kBattleGroundsBlock, std::size(kBattleGroundsBlock);
-  if (is_global_warfare)
+  if (titles.is_global_warfare)
     return *lines = kGlobalWarfareBlock, std::size(kGlobalWarfareBlock);
   return 0;
 }
 
 // Writes the rebuilt liblist.gam from |config| to |output|: the head, ended
 // by a line end when its last line has none so that the block's first entry
-// stands on a line of its own, then the game block, each line ended by the
-// file's first line end.  True when every piece was read and everything was
-// written.
-bool write_rebuilt_file(FILE* config, FILE* output) {
+// stands on a line of its own, then the game block of the Titles at
+// |context|, each line ended by the file's first line end.  True when every
+// piece was read and everything was written.
+bool write_rebuilt_file(FILE* config, FILE* output, void* context) {
+  const Titles& titles = *static_cast<const Titles*>(context);
   Head head;
-  if (!rewind_input(config) || !read_head(config, output, note_title, &head))
+  if (!rewind_input(config) ||
+      !read_head(config, output, nullptr, nullptr, &head))
     return false;
   const char* const* lines = nullptr;
-  size_t count = game_block(&lines);
+  size_t count = game_block(titles, &lines);
   const char* line_end = head.line_end ? head.line_end : "\n";
   if (!head.ends_line && !append_text(output, line_end, std::strlen(line_end)))
     return false;
@@ -103,13 +111,6 @@ bool write_rebuilt_file(FILE* config, FILE* output) {
 // Puts the installer's backup back over liblist.gam in one rename: true when
 // the backup is back in place; false, with the failure noted, when not.
 bool restore_backup() {
-  // An install stopped after saving the original: liblist.gam is still the
-  // original, and the backup only a second name of it.
-  if (same_file(kBackupFile, kConfigFile)) {
-    if (delete_file(kBackupFile)) return true;
-    note_failure("cannot delete", kBackupFile);
-    return false;
-  }
   if (!replace_file(kBackupFile, kConfigFile)) {
     note_failure("cannot rename", kBackupFile, kConfigFile);
     return false;
@@ -122,53 +123,83 @@ bool restore_backup() {
   return true;
 }
 
-// What rebuild_game_entry() did.
-enum Rebuild {
-  kRebuilt,    // liblist.gam was rebuilt
-  kLeft,       // liblist.gam has no head or names no known game: left as is
-  kNotBuilt,   // the rebuild failed (noted); liblist.gam is as it was
+// What liblist.gam holds, read through once with the game's titles.
+struct ConfigState {
+  Survey survey;
+  Titles titles;
 };
 
-// Rebuilds liblist.gam from its head and the stock entries of its game, and
-// renames the complete new file over it.
-Rebuild rebuild_game_entry() {
+// Reads liblist.gam through: true with |state| filled; false, with the
+// failure noted, when it cannot be opened or read.
+bool survey_config(ConfigState* state) {
   FILE* config = open_input(kConfigFile);
   if (config == nullptr) {
     note_failure("cannot open", kConfigFile);
-    return kNotBuilt;
+    return false;
   }
-  found_mpentity = is_firearms = is_dod = false;
-  is_battle_grounds = is_global_warfare = false;
-  Head head;
-  bool read = read_head(config, nullptr, note_title, &head);
-  if (!read) note_failure("cannot read", kConfigFile);
-  found_mpentity = head.found_mpentity;
-  // Without a head there is no place for a game block, and without a known
-  // title there are no stock entries to put there: in both cases liblist.gam
-  // stays as it is rather than losing the entries it has.
-  const char* const* lines = nullptr;
-  bool wanted = read && found_mpentity && game_block(&lines) > 0;
-  bool built = wanted && build_scratch(config, kConfigFile, write_rebuilt_file);
-  if (!close_input(config) && read) {
+  state->titles = Titles{};
+  bool read = survey_file(config, note_title, &state->titles, &state->survey);
+  if (!close_input(config) || !read) {
     note_failure("cannot read", kConfigFile);
-    read = false;
+    return false;
   }
-  if (!read) {
-    if (built) (void)delete_file(kScratchFile);
-    return kNotBuilt;
-  }
-  if (!wanted) return kLeft;
-  if (!built) return kNotBuilt;
-  if (replace_file(kScratchFile, kConfigFile)) return kRebuilt;
-  note_failure("cannot rename", kScratchFile, kConfigFile);
-  (void)delete_file(kScratchFile);
-  return kNotBuilt;
+  return true;
 }
 
-// Reports a restore that failed, after the rebuild that followed it did
-// |what|: kFailed, since the backup is still in place.
-Status report_backup_kept(Rebuild what) {
-  if (what == kRebuilt)
+// Whether liblist.gam can be rebuilt: it has the bot's lines to take out,
+// after a head, and the head names a game whose stock entries are known.
+bool can_rebuild(const ConfigState& state) {
+  const char* const* lines = nullptr;
+  return state.survey.has_bot_lines && game_block(state.titles, &lines) > 0;
+}
+
+// Rebuilds liblist.gam from its head and the stock entries of the game
+// that |titles| names, and renames the complete new file over it: true
+// when it is in place; false, with the failure noted, when not, and then
+// liblist.gam is as it was.
+bool rebuild_game_entry(Titles titles) {
+  FILE* config = open_input(kConfigFile);
+  if (config == nullptr) {
+    note_failure("cannot open", kConfigFile);
+    return false;
+  }
+  bool built = build_scratch(config, kConfigFile, write_rebuilt_file, &titles);
+  if (!close_input(config) && built) {
+    note_failure("cannot read", kConfigFile);
+    (void)delete_file(kScratchFile);
+    return false;
+  }
+  if (!built) return false;
+  if (replace_file(kScratchFile, kConfigFile)) return true;
+  note_failure("cannot rename", kScratchFile, kConfigFile);
+  (void)delete_file(kScratchFile);
+  return false;
+}
+
+const char* const kUnchanged = "nothing was changed";
+const char* const kStaleBackup =
+    "liblist.gam has none of the bot's lines, and liblist_tv_backup.gam is "
+    "an older copy of it; delete the backup, or rename it to liblist.gam to "
+    "get that copy back; nothing was changed";
+const char* const kUnknownGame =
+    "liblist.gam still has the bot's lines, there is no "
+    "liblist_tv_backup.gam to restore, and its game is not one whose own "
+    "entries uninstall knows; take the bot's lines out by hand; nothing was "
+    "changed";
+
+const char* const kRestored =
+    "uninstall: your original liblist.gam is back; the bot is uninstalled";
+const char* const kRebuilt =
+    "uninstall: liblist.gam loads the game's own library again";
+const char* const kNothingToUndo =
+    "uninstall: liblist.gam has none of the bot's lines; nothing to undo, "
+    "nothing was changed";
+
+// Reports a backup that could not be read or put back, after liblist.gam
+// was |rebuilt| or left as it was: kFailed, since the backup is still in
+// place.
+Status report_backup_kept(bool rebuilt) {
+  if (rebuilt)
     return report_failure("uninstall",
                           "liblist.gam was rebuilt instead, and the backup "
                           "is still in place");
@@ -177,20 +208,84 @@ Status report_backup_kept(Rebuild what) {
                         "in place");
 }
 
-}  // namespace
+// Rebuilds liblist.gam where it can be, after the backup could not be
+// read or put back: kFailed while the backup is still there (a look at it
+// that failed may have found none).
+Status rebuild_beside_backup(const char** done) {
+  ConfigState state;
+  bool rebuilt = survey_config(&state) && can_rebuild(state) &&
+                 rebuild_game_entry(state.titles);
+  if (name_taken(kBackupFile)) return report_backup_kept(rebuilt);
+  if (!rebuilt) return report_failure("uninstall", kUnchanged);
+  *done = kRebuilt;
+  return kDone;
+}
 
-int main() {
+// Brings the folder back to the game's own library, as far as what it
+// holds allows: the exit status, with |*done| set to the line that tells a
+// success.
+Status uninstall(const char** done) {
   Presence config, backup;
   if (!begin_run(&config, &backup))
-    return report_failure("uninstall", "nothing was changed");
+    return report_failure("uninstall", kUnchanged);
   if (config == kMissing && backup == kMissing)
     return report_nothing_here("uninstall");
-  if (backup == kRegular && restore_backup()) return kDone;
-  // No backup, or one that cannot be read or put back: rebuild liblist.gam
-  // instead, as far as it can be.
-  Rebuild what = config == kMissing ? kNotBuilt : rebuild_game_entry();
-  if (backup != kMissing && name_taken(kBackupFile))
-    return report_backup_kept(what);
-  if (what == kNotBuilt) return report_failure("uninstall", "nothing was changed");
-  return kDone;
+  if (backup == kRegular) {
+    // Without liblist.gam, or with a dangling link at its name, there is
+    // nothing to read and nothing to lose: the backup goes back.
+    bool nothing_there = config == kMissing || is_dangling_link(kConfigFile);
+    if (!nothing_there) {
+      ConfigState state;
+      if (config != kRegular || !survey_config(&state))
+        return report_failure("uninstall", kUnchanged);
+      // A liblist.gam without the bot's lines beside a backup was put
+      // there since the install (a game update): the backup is older.
+      if (state.survey.head.found_mpentity && !state.survey.has_bot_lines)
+        return report_refusal("uninstall", kStaleBackup);
+    }
+    *done = kRestored;
+    if (restore_backup()) return kDone;
+    return config == kRegular ? rebuild_beside_backup(done)
+                              : report_backup_kept(false);
+  }
+  if (backup == kUnreadable) return rebuild_beside_backup(done);
+  if (config != kRegular) return report_failure("uninstall", kUnchanged);
+  ConfigState state;
+  if (!survey_config(&state)) return report_failure("uninstall", kUnchanged);
+  if (!state.survey.has_bot_lines) {
+    *done = kNothingToUndo;
+    return kDone;
+  }
+  if (!can_rebuild(state)) return report_refusal("uninstall", kUnknownGame);
+  *done = kRebuilt;
+  if (rebuild_game_entry(state.titles)) return kDone;
+  return report_failure("uninstall", kUnchanged);
+}
+
+const char kUsage[] =
+    "Usage: uninstall    (no arguments; run it in the mod's folder)\n"
+    "\n"
+    "Points the game mod in the current folder back at its own library: puts\n"
+    "liblist_tv_backup.gam, the original that install kept, back as\n"
+    "liblist.gam.  Without a backup, it replaces the bot's lines after the\n"
+    "\"mpentity\" line with the game's own entries, for Firearms, Day of\n"
+    "Defeat, The Battle Grounds and Global Warfare.  A liblist.gam without\n"
+    "the bot's lines is not touched.  It writes no other files than these two\n"
+    "and its scratch file liblist_tv_temp.gam.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  liblist.gam loads the game's own library (now, or already)\n"
+    "  1  nothing was switched; one line on standard error says why\n"
+    "  2  neither liblist.gam nor liblist_tv_backup.gam is here\n"
+    "\n"
+    "The user guide is README-tavrel.txt, beside the programs in their archive.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int answered = answer_arguments("uninstall", argc, argv, kUsage);
+  if (answered >= 0) return end_run(static_cast<Status>(answered), nullptr);
+  const char* done = nullptr;
+  Status status = uninstall(&done);
+  return end_run(status, done);
 }
