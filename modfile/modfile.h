@@ -2,10 +2,10 @@
 // operation that the two programs make on them.
 //
 // All names are relative, so every file lies in the current directory: the
-// programs are run from inside the mod's folder.  Files are read and written
-// in the platform's text mode; on Windows every line feed written becomes
-// CR LF and every CR LF read becomes a line feed.  Platform differences stay
-// inside disk.cc.
+// programs are run from inside the mod's folder.  On Windows every line feed
+// written becomes CR LF and every CR LF read becomes a line feed; every
+// other byte is read and written as it is.  Platform differences stay
+// inside posix.cc and windows.cc, one file for each platform.
 #pragma once
 
 #include <cstddef>
@@ -26,13 +26,25 @@ inline constexpr size_t kPieceSize = 256;
 
 // --- One run at a time -------------------------------------------------------
 
+// What lock_folder() found.
+enum LockResult {
+  kLocked,      // this run holds the lock
+  kNoLocks,     // the file system offers no locks: the run goes on without
+  kBusy,        // another process held a lock on the folder past the wait
+  kLockFailed,  // the folder could not be opened or locked (errno tells)
+};
+
 // Takes the exclusive lock on the current folder that every run of either
 // program holds from its first look at the folder to its last change,
-// waiting up to a few seconds for another run to finish.  True when the
-// lock is held, or when the file system offers no lock; false when another
-// run held it past the wait.  The system releases it when the process ends,
-// however it ends, and it leaves no file behind.
-bool lock_folder();
+// trying again over a few seconds while another process holds it; no
+// signal is used.  The system releases it when the process ends, however
+// it ends, and it leaves no file behind.
+LockResult lock_folder();
+
+// Makes the inherited process state safe for a run: a file-size limit or a
+// closed pipe then fails the write instead of killing the process.
+// answer_arguments() calls it first thing; it does nothing on Windows.
+void settle_process();
 
 // --- Looking at names ----------------------------------------------------------
 
@@ -42,13 +54,21 @@ enum Presence {
   kUnreadable,  // something that cannot be opened: no permission, a
                 // dangling link; it counts as absent but takes the name
   kRegular,     // a regular file that can be read (through a link, too)
-  kNotRegular,  // a folder, FIFO, device or socket: never read or replaced
+  kNotRegular,  // a folder, FIFO, device or socket: never opened, read or
+                // replaced
+  kForeignLink, // a symbolic link of another account than the runner's or
+                // root's: never followed
 };
 
-// What stands at |name|; the file is opened to tell and closed again, and
-// a FIFO never blocks the open.  After kUnreadable the system's error tells
-// why the open failed.
+// What stands at |name|: told from the name first, so that nothing but a
+// regular file is ever opened, then the file is opened and closed again.
+// After kUnreadable the system's error tells why.
 Presence look_at(const char* name);
+
+// Whether this run may rename over or delete |name| as far as ownership
+// goes: false in a sticky folder (mode 1777) when neither |name| nor the
+// folder belongs to the runner and the runner is not root; true otherwise.
+bool may_replace(const char* name);
 
 // Whether anything at all stands at |name|, a dangling link included: true
 // when it does or when that cannot be told; false when the name is free.
@@ -135,10 +155,14 @@ bool begin_run(Presence* config, Presence* backup);
 
 // --- Reading -------------------------------------------------------------------
 
-// Opens the regular file |name| for reading in text mode, without blocking
-// on a FIFO: the stream; nullptr when |name| is missing, cannot be opened
-// or is not a regular file.
+// Opens the regular file |name| for reading (a symbolic link only of the
+// runner's or root's): the stream; nullptr when |name| is missing, cannot
+// be opened, is not a regular file or changed while it was opened.
 FILE* open_input(const char* name);
+
+// Reads the next byte of |input|, a CR LF counting as one line feed on
+// Windows: the byte; EOF at the end of the file or on a read error.
+int read_byte(FILE* input);
 
 // Reads the next piece of |input| into |piece|: at most kPieceSize - 1
 // characters, ending after the first line feed or at the end of the file, and
@@ -228,9 +252,9 @@ bool append_lines(FILE* output, const char* const lines[], size_t count,
 bool finish_output(FILE* output, const char* name, FILE* original,
                    const char* original_name);
 
-// Gives the new file |output| the permission bits of the open file
-// |original| and, where the process may, its owner and group: true when it
-// has the original's bits afterwards (some file systems refuse any change
+// Gives the new file |output| the permission bits and access ACL of the
+// open file |original| and, where the process may, its owner and group:
+// true when it has the original's bits and ACL afterwards (some file systems refuse any change
 // but give every file the same bits); false on failure.  On Windows the
 // file keeps the permissions it inherited from the folder: true.
 bool copy_permissions(FILE* output, FILE* original);
@@ -253,8 +277,9 @@ bool sync_folder();
 bool delete_file(const char* name);
 
 // Gives the file |from| the second name |to| as a hard link, |from| staying
-// in place: true on success; false when |to| is taken or the file system
-// has no hard links (FAT, exFAT, many network file systems).
+// in place, then forces the folder onto the disk: true on success; false
+// when |to| is taken or the file system has no hard links (FAT, exFAT, many
+// network file systems).
 bool link_file(const char* from, const char* to);
 
 // Renames |from| to |to| only when nothing stands at |to|, then forces the

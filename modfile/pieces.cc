@@ -8,7 +8,7 @@
 size_t read_piece(FILE* input, char piece[kPieceSize]) {
   size_t length = 0;
   while (length < kPieceSize - 1) {
-    int c = getc(input);
+    int c = read_byte(input);
     if (c == EOF) {
       // A read error ends the reading just like the end of the file, but
       // the partial piece is dropped; close_input() reports the error.

@@ -38,11 +38,38 @@ void print(const char* text) {
   (void)fputs(text, stderr);
 }
 
-// Notes a folder, FIFO or device at |name|, which is never read or replaced.
+// Notes a folder, FIFO or device at |name|, which is never read or
+// replaced, and a link of another account, which is never followed.
 bool refuse_special(const char* name, Presence presence) {
+  if (presence == kForeignLink) {
+    note_problem("cannot use", name,
+                 "it is a symbolic link that belongs to another account; "
+                 "run the program as that account, or put the file itself "
+                 "in place of the link");
+    return false;
+  }
   if (presence != kNotRegular) return true;
   note_problem("cannot use", name,
                "it is a folder, FIFO, device or socket, not a regular file");
+  return false;
+}
+
+// Takes the folder lock: true when the run may go on, with the lock or on a
+// file system that has none; false, with the failure noted, when not.
+bool take_lock() {
+  switch (lock_folder()) {
+    case kLocked:
+    case kNoLocks:
+      return true;
+    case kBusy:
+      note_problem("cannot lock", "the mod folder",
+                   "another process holds a lock on it; try again when it "
+                   "is done");
+      return false;
+    case kLockFailed:
+      break;
+  }
+  note_failure("cannot lock", "the mod folder");
   return false;
 }
 
@@ -115,6 +142,7 @@ Status report_refusal(const char* program, const char* text) {
 
 int answer_arguments(const char* program, int argc, char** argv,
                      const char* usage) {
+  settle_process();
   if (argc < 2) return -1;
   if (argc == 2) {
     const char* word = argv[1];
@@ -139,11 +167,7 @@ int answer_arguments(const char* program, int argc, char** argv,
 }
 
 bool begin_run(Presence* config, Presence* backup) {
-  if (!lock_folder()) {
-    note_problem("cannot lock", "the mod folder",
-                 "another run of install or uninstall is busy in it");
-    return false;
-  }
+  if (!take_lock()) return false;
   // A scratch file left by a killed run: no run of ours is using it now.
   (void)delete_file(kScratchFile);
   *backup = look_at(kBackupFile);
@@ -153,5 +177,14 @@ bool begin_run(Presence* config, Presence* backup) {
   if (!refuse_special(kBackupFile, *backup) ||
       !refuse_special(kConfigFile, *config))
     return false;
+  // The switch ends with a rename over liblist.gam, which a sticky folder
+  // refuses to anyone but the owners: refused before anything is made.
+  if (*config != kMissing && !may_replace(kConfigFile)) {
+    note_problem("cannot replace", kConfigFile,
+                 "it belongs to another account in a folder that only its "
+                 "owners may change (a sticky folder); run the program as "
+                 "that account");
+    return false;
+  }
   return drop_second_name(*config, backup);
 }

@@ -22,16 +22,17 @@ fail() { echo "FAIL $1: $2"; failed=1; }
 xp_kernel32="CloseHandle CreateFileW CreateHardLinkW CreateMutexW
   DeleteCriticalSection DeleteFileW EnterCriticalSection FormatMessageA
   FreeLibrary GetConsoleMode GetConsoleProcessList GetFileAttributesW GetFileInformationByHandle GetFileType GetLastError
-  GetModuleHandleA GetProcAddress GetStartupInfoA GetStdHandle
+  GetModuleHandleA GetProcAddress GetStartupInfoA GetStdHandle GetTickCount
   GetSystemTimeAsFileTime
   InitializeCriticalSection LeaveCriticalSection LoadLibraryA MoveFileExW
-  MultiByteToWideChar ReleaseMutex SetFileTime SetUnhandledExceptionFilter Sleep
+  MultiByteToWideChar OpenMutexW ReleaseMutex SetFileTime SetUnhandledExceptionFilter Sleep
   TlsGetValue VirtualProtect VirtualQuery WaitForSingleObject"
 xp_msvcrt="__getmainargs __initenv __p__acmdln __p__commode __p__fmode
   __set_app_type __setusermatherr _amsg_exit _cexit _close _commit _fdopen
   _fileno _initterm _iob _onexit _open_osfhandle _wopen abort calloc clearerr
   exit fclose ferror fflush fopen fprintf fputc fputs free fseek fwrite getc
-  malloc memchr memcmp memcpy remove signal strcmp strlen strncmp vfprintf"
+  malloc memchr memcmp memcpy remove signal strcmp strlen strncmp ungetc
+  vfprintf"
 
 if [ "$format" = PE32 ]; then
   objdump=i686-w64-mingw32-objdump arch=x86

@@ -1,28 +1,17 @@
-// File-system calls that differ between POSIX and Windows: the folder lock,
-// looking at names, opening, creating, finishing, linking, renaming,
-// deleting and touching files.  This is the one file that knows the
-// platform.
-#include "modfile.h"
+// The file layer on Windows: the folder lock, looking at names, opening,
+// creating, finishing, linking, renaming, deleting and touching files, and
+// the end of a run in a console of its own.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
 
 #include <cerrno>
 #include <cstring>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "modfile.h"
 
 // How long a run waits for another run in the same folder to finish.
 static constexpr int kLockWaitMs = 5000;
-
-#ifdef _WIN32
 
 // Widens a file name for the wide-character file functions: false when it
 // does not fit or cannot be converted.
@@ -112,24 +101,77 @@ static void put_hex(wchar_t* out, DWORD value) {
 // The folder's mutex while this run holds it.
 static HANDLE held_lock = nullptr;
 
-bool lock_folder() {
+// Creates the named mutex |name|, or opens it where it exists: the handle,
+// or nullptr.  The mutex has no access list, so that every account may
+// open and wait on it: runs of two sessions, or an elevated and a plain
+// one, then meet the same lock.  (The descriptor is built by hand, which
+// needs nothing from advapi32.dll.)  A mutex made with a stricter list is
+// opened for waiting only.
+static HANDLE open_mutex(const wchar_t* name) {
+  SECURITY_DESCRIPTOR descriptor = {};
+  descriptor.Revision = SECURITY_DESCRIPTOR_REVISION;
+  descriptor.Control = SE_DACL_PRESENT;  // and no DACL: everyone
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
+  HANDLE mutex = CreateMutexW(&attributes, FALSE, name);
+  if (mutex != nullptr || GetLastError() != ERROR_ACCESS_DENIED) return mutex;
+  mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name);
+  if (mutex != nullptr) return mutex;
+  return OpenMutexW(SYNCHRONIZE, FALSE, name);
+}
+
+LockResult lock_folder() {
   // A named mutex that identifies the folder by its volume and file index,
   // so that every name of the folder (a mapped drive, a short name) meets
   // the same lock.  Where the folder cannot be identified, there is no lock.
   BY_HANDLE_FILE_INFORMATION folder;
-  if (!identify(".", false, &folder)) return true;
-  wchar_t name[] = L"Local\\tavrel-switch-vvvvvvvv-hhhhhhhhllllllll";
-  wchar_t* digits = name + 20;
+  if (!identify(".", false, &folder)) return kNoLocks;
+  wchar_t name[] = L"Global\\tavrel-switch-vvvvvvvv-hhhhhhhhllllllll";
+  wchar_t* digits = name + 21;
   put_hex(digits, folder.dwVolumeSerialNumber);
   put_hex(digits + 9, folder.nFileIndexHigh);
   put_hex(digits + 17, folder.nFileIndexLow);
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
-  if (mutex == nullptr) return true;
-  // The handle stays open: the mutex is held until end_run() lets it go or
-  // the process ends, and a run that ends without releasing it leaves it
-  // abandoned, which the next run takes over.
-  if (WaitForSingleObject(mutex, kLockWaitMs) == WAIT_TIMEOUT) return false;
-  held_lock = mutex;
+  DWORD start = GetTickCount();
+  for (;;) {
+    DWORD waited = GetTickCount() - start;
+    DWORD left = waited < kLockWaitMs ? kLockWaitMs - waited : 0;
+    HANDLE mutex = open_mutex(name);
+    if (mutex != nullptr) {
+      // The handle stays open: the mutex is held until end_run() lets it
+      // go or the process ends, and a run that ends without releasing it
+      // leaves it abandoned, which the next run takes over.
+      DWORD result = WaitForSingleObject(mutex, left);
+      if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
+        held_lock = mutex;
+        return kLocked;
+      }
+      (void)CloseHandle(mutex);
+      return result == WAIT_TIMEOUT ? kBusy : kLockFailed;
+    }
+    // A mutex that cannot be opened is tried again within the wait, and
+    // then counts as held by another run.
+    if (left == 0) return kBusy;
+    Sleep(left < 50 ? left : 50);
+  }
+}
+
+void settle_process() {
+  // No signal ends a Windows program on a full disk or a closed pipe.
+}
+
+int read_byte(FILE* input) {
+  // The files are read as bytes, since the C library's text mode takes a
+  // Ctrl-Z byte for the end of the file; a CR LF becomes a line feed here,
+  // as text mode makes it, and a lone CR stays.
+  int c = getc(input);
+  if (c != '\r') return c;
+  int next = getc(input);
+  if (next == '\n') return '\n';
+  if (next != EOF) (void)ungetc(next, input);
+  return c;
+}
+
+bool may_replace(const char*) {
+  // Who may replace a file is the folder's access list's business.
   return true;
 }
 
@@ -197,7 +239,7 @@ FILE* open_input(const char* name) {
     (void)CloseHandle(file);
     return nullptr;
   }
-  return stream_of(file, _O_RDONLY | _O_TEXT, "r");
+  return stream_of(file, _O_RDONLY | _O_BINARY, "rb");
 }
 
 Presence look_at(const char* name) {
@@ -332,220 +374,3 @@ bool touch_file(const char* name) {
   bool closed = CloseHandle(file) != 0;
   return set && closed;
 }
-
-#else  // POSIX
-
-void system_reason(char* reason, size_t size) {
-  const char* text = strerror(errno);
-  size_t at = 0;
-  for (; text[at] != '\0' && at + 1 < size; ++at) reason[at] = text[at];
-  reason[at] = '\0';
-}
-
-int end_run(Status status, const char*) {
-  // A terminal window stays open after the program: nothing to wait for.
-  return status;
-}
-
-// Does nothing: the alarm only has to interrupt the wait for the lock.
-static void on_alarm(int) {}
-
-bool lock_folder() {
-  // flock() on the folder itself: no file is made, and the lock goes with
-  // the descriptor, which stays open until the process ends.
-  int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return true;  // a folder that cannot be opened offers no lock
-  // The wait is bounded by an alarm whose signal interrupts flock(): no
-  // SA_RESTART, so the call fails with EINTR when the time is up.
-  struct sigaction alarm_action = {};
-  alarm_action.sa_handler = on_alarm;
-  bool timed = sigaction(SIGALRM, &alarm_action, nullptr) == 0;
-  if (timed) (void)alarm((kLockWaitMs + 999) / 1000);
-  bool locked = flock(fd, LOCK_EX) == 0;
-  int error = errno;
-  if (timed) (void)alarm(0);
-  if (locked) return true;
-  (void)close(fd);
-  // Any error but the interruption means that the file system offers no
-  // lock (some network file systems): go on without one.
-  return error != EINTR;
-}
-
-// Opens |name| for reading without blocking on a FIFO and without making a
-// terminal the controlling one: the descriptor, or -1.
-static int open_nonblocking(const char* name) {
-  return open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-}
-
-// Whether the open descriptor |fd| is a regular file.
-static bool is_regular(int fd) {
-  struct stat about;
-  return fstat(fd, &about) == 0 && S_ISREG(about.st_mode);
-}
-
-FILE* open_input(const char* name) {
-  int fd = open_nonblocking(name);
-  if (fd < 0) return nullptr;
-  if (!is_regular(fd)) {
-    (void)close(fd);
-    errno = EINVAL;
-    return nullptr;
-  }
-  FILE* input = fdopen(fd, "r");
-  if (input == nullptr) (void)close(fd);
-  return input;
-}
-
-Presence look_at(const char* name) {
-  int fd = open_nonblocking(name);
-  struct stat about;
-  if (fd < 0) {
-    // Not even opened: a folder or socket is still told apart; the open's
-    // error stays the one to report.
-    int error = errno;
-    Presence presence = kUnreadable;
-    if (stat(name, &about) == 0 && !S_ISREG(about.st_mode))
-      presence = kNotRegular;
-    else if (!name_taken(name))
-      presence = kMissing;
-    errno = error;
-    return presence;
-  }
-  bool regular = is_regular(fd);
-  (void)close(fd);  // nothing was read: only the open matters
-  return regular ? kRegular : kNotRegular;
-}
-
-bool name_taken(const char* name) {
-  struct stat about;
-  return lstat(name, &about) == 0 || errno != ENOENT;
-}
-
-bool same_file(const char* a, const char* b) {
-  struct stat first, second;
-  return stat(a, &first) == 0 && stat(b, &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
-bool is_link(const char* name) {
-  struct stat about;
-  return lstat(name, &about) == 0 && S_ISLNK(about.st_mode);
-}
-
-bool is_dangling_link(const char* name) {
-  struct stat about;
-  return is_link(name) && stat(name, &about) != 0 && errno == ENOENT;
-}
-
-FILE* create_output(const char* name) {
-  // O_EXCL fails on any existing name, a link included, and follows none.
-  int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                S_IRUSR | S_IWUSR);
-  if (fd < 0) {
-    note_failure("cannot create", name);
-    return nullptr;
-  }
-  FILE* output = fdopen(fd, "w");
-  if (output == nullptr) {
-    note_failure("cannot create", name);
-    (void)close(fd);
-    (void)unlink(name);  // this run's own, empty
-  }
-  return output;
-}
-
-// The bits that the finished file takes from the original: read, write and
-// execute for owner, group and others.
-static constexpr mode_t kPermissionBits = S_IRWXU | S_IRWXG | S_IRWXO;
-
-// Gives the open file |fd| the owner and group of |from| where the process
-// may: the original's owner as root; otherwise at least its group when the
-// runner belongs to it; otherwise the runner's stay, which is no error.
-static void give_owner(int fd, const struct stat& from) {
-  if (fchown(fd, from.st_uid, from.st_gid) == 0) return;
-  (void)fchown(fd, static_cast<uid_t>(-1), from.st_gid);
-}
-
-// Gives the open file |fd| the permission bits of |from|: true when it has
-// them afterwards.  Some file systems (FAT, some network shares) refuse any
-// change but give every file the same bits: what counts is the bits the
-// file ends up with.
-static bool give_bits(int fd, const struct stat& from) {
-  int refused = fchmod(fd, from.st_mode & kPermissionBits) == 0 ? 0 : errno;
-  struct stat now;
-  if (fstat(fd, &now) != 0) return false;
-  if ((now.st_mode & kPermissionBits) == (from.st_mode & kPermissionBits))
-    return true;
-  errno = refused != 0 ? refused : EPERM;
-  return false;
-}
-
-bool copy_permissions(FILE* output, FILE* original) {
-  struct stat from;
-  if (fstat(fileno(original), &from) != 0) return false;
-  // The owner first: changing it may clear mode bits.
-  give_owner(fileno(output), from);
-  return give_bits(fileno(output), from);
-}
-
-bool flush_to_disk(FILE* output) {
-  return fsync(fileno(output)) == 0;
-}
-
-bool sync_folder() {
-  int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool synced = fsync(fd) == 0;
-  bool closed = close(fd) == 0;
-  return synced && closed;
-}
-
-bool delete_file(const char* name) {
-  // unlink() takes a link away, never its target, and never a folder.
-  return unlink(name) == 0;
-}
-
-bool link_file(const char* from, const char* to) {
-  // link() never replaces |to|; a symbolic link at |from| is linked itself.
-  return link(from, to) == 0;
-}
-
-// Renames |from| to |to| unless something stands at |to|: true on success.
-static bool rename_no_replace(const char* from, const char* to) {
-  // rename() would silently replace an existing |to|, and with it the file
-  // that it may hold.
-#if defined(__linux__) && defined(RENAME_NOREPLACE)
-  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-    return true;
-  // Only a file system or kernel that does not know the flag (exFAT, FUSE,
-  // Linux before 3.15) gets the fallback; every other error is a failure.
-  if (errno != EINVAL && errno != ENOSYS) return false;
-#endif
-  // The folder lock keeps every other run of ours from taking |to| between
-  // this check and the rename.
-  if (name_taken(to)) {
-    errno = EEXIST;
-    return false;
-  }
-  return rename(from, to) == 0;
-}
-
-// A folder that cannot be flushed (some file systems refuse it) leaves the
-// rename done, only less sure to outlive a power cut: the result is ignored.
-bool rename_file(const char* from, const char* to) {
-  if (!rename_no_replace(from, to)) return false;
-  (void)sync_folder();
-  return true;
-}
-
-bool replace_file(const char* from, const char* to) {
-  if (rename(from, to) != 0) return false;
-  (void)sync_folder();
-  return true;
-}
-
-bool touch_file(const char* name) {
-  return utimensat(AT_FDCWD, name, nullptr, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-#endif
