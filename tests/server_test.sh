@@ -108,4 +108,64 @@ chmod 0755 . && as_owner "$bin/install" && chmod 0555 .
 check "read-only folder: uninstall refused" "1, 1 line, unchanged" "$(refused uninstall)"
 chmod 0755 .
 
+# Root in the account's folder.  A link of the account to a file that only
+# root can reach (a world-readable file in a folder only root may enter) is
+# never followed: nothing of it comes into the folder.
+mkdir -m 0700 "$work/private"
+printf 'game "x"\nmpentity "x"\nsecret\ngamedll_linux "x"\n' > "$work/private/secret"
+for name in liblist.gam liblist_tv_backup.gam; do
+  rm -f ./* && cp "$examples/firearms/liblist.gam" .
+  ln -sf "$work/private/secret" "$name" && chown -h 4242:4343 "$name"
+  for program in install uninstall; do
+    "$bin/$program" 2>"$work/err"
+    check "another account's link at $name: $program refused" \
+      "$? cannot use $name: it is a symbolic link that belongs to another account" \
+      "$(cut -d';' -f1 "$work/err" | sed "s/^$program: /1 /")"
+    check "another account's link at $name: nothing of it read" "" "$(find . -type f -exec grep -l secret {} +)"
+  done
+done
+# A device behind root's own link is refused from its name, never opened.
+rm -f ./* && ln -s /dev/ptmx liblist.gam
+strace -f -o "$work/trace" -e trace=openat "$bin/install" 2>/dev/null
+check "device behind a link: never opened" 0 "$(grep -c ptmx "$work/trace")"
+rm liblist.gam && cp "$examples/firearms/liblist.gam" . && chown 4242:4343 liblist.gam
+
+# The account in its own folder of mode 0300 (no listing): no lock, so no
+# switch.
+chmod 0300 .
+check "folder without read permission: install refused" "1, 1 line, unchanged" "$(refused install)"
+chmod 0755 .
+# Another process holds a shared lock on the folder, and the program starts
+# with SIGALRM blocked: it still gives up after its wait, and says so.
+flock -s . sleep 9 &
+sleep 0.3
+timeout 20 perl -MPOSIX -e 'sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGALRM)); exec @ARGV' \
+  "$bin/install" 2>"$work/err"
+check "lock held, SIGALRM blocked: busy" "1 another process holds a lock on it" \
+  "$? $(sed 's/.*: \(another process holds a lock on it\);.*/\1/' "$work/err")"
+kill %1 2>/dev/null; wait
+
+# A sticky folder with another account's liblist.gam: refused before
+# anything is made.
+sticky=$work/sticky && mkdir -m 1777 "$sticky" && cp "$examples/firearms/liblist.gam" "$sticky/"
+chown 4242:4343 "$sticky/liblist.gam"
+(cd "$sticky" && setpriv --reuid=4444 --regid=4444 --clear-groups "$bin/install" 2>"$work/err")
+check "sticky folder, another account's file: refused, nothing made" "1 liblist.gam" \
+  "$(wc -l < "$work/err") $(ls -A "$sticky")"
+
+# The access ACL goes with the file, and a folder's default ACL does not
+# reach a file that had none.
+rm -f ./* && cp "$examples/firearms/liblist.gam" . && chmod 0600 liblist.gam
+if setfacl -m u:nobody:r liblist.gam 2>/dev/null; then
+  acl=$(getfacl -cp liblist.gam)
+  "$bin/install"
+  check "install keeps the ACL" "$acl" "$(getfacl -cp liblist.gam)"
+  "$bin/uninstall" && setfacl -b liblist.gam && setfacl -d -m u:nobody:rw .
+  "$bin/install"
+  check "no ACL from the folder's default" "" "$(getfacl -cps liblist.gam)"
+  setfacl -k .
+else
+  echo "skipped: ACLs (no setfacl, or a file system without them)"
+fi
+
 exit "$failed"
