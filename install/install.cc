@@ -99,19 +99,22 @@ bool write_new_file(FILE* source, FILE* output, void* context) {
 }
 
 // Builds the new liblist.gam in the scratch file from the open |source|,
-// the file |source_name|, which |survey| and |flags| describe: true when it is
-// complete, carries the source's permission bits and is on disk; false,
-// with the failure noted, when the source has no "mpentity" piece (so no
-// place for the bot's entry) or a read or write fails, and then no scratch
-// file is left.
+// the file |source_name|, which |survey| and |flags| describe: true when it
+// is complete, carries the source's permissions and is on disk; false, with
+// the failure noted, when the source has no "mpentity" piece (so no place
+// for the bot's entry) or a step fails, and then no scratch file is left.
 bool splice_bot_entry(FILE* source, const char* source_name,
                       const Survey& survey, InstallFlags flags) {
   if (!survey.head.found_mpentity) {
-    note_problem("cannot find \"mpentity\" in", source_name,
-                 "there is no place for the bot's entry");
+    note_with_reason("cannot find \"mpentity\" in", source_name,
+                     "there is no place for the bot's entry");
     return false;
   }
-  return build_scratch(source, source_name, write_new_file, &flags);
+  StepFailure failure;
+  if (build_scratch(source, source_name, write_new_file, &flags, &failure))
+    return true;
+  note_failed_step(failure);
+  return false;
 }
 
 // What the folder holds after a failed switch, for the message.
@@ -132,7 +135,7 @@ const char* const kLeftMoved =
 bool save_original(bool* moved) {
   if (link_file(kConfigFile, kBackupFile)) return true;
   if (!rename_file(kConfigFile, kBackupFile)) {
-    note_failure("cannot rename", kConfigFile, kBackupFile);
+    note_failed_call("cannot rename", kConfigFile, kBackupFile);
     return false;
   }
   *moved = true;
@@ -146,30 +149,30 @@ bool save_original(bool* moved) {
 Status switch_to_bot(const char* source_name, bool keep_original) {
   FILE* source = open_input(source_name);
   if (source == nullptr) {
-    note_failure("cannot open", source_name);
+    note_failed_call("cannot open", source_name);
     return report_failure("install", kUnchanged);
   }
   InstallFlags flags{};
   Survey survey;
   bool built = false;
   if (!survey_file(source, note_dod, &flags, &survey))
-    note_failure("cannot read", source_name);
+    note_failed_call("cannot read", source_name);
   else
     built = splice_bot_entry(source, source_name, survey, flags);
   if (!close_input(source) && built) {
-    note_failure("cannot read", source_name);
-    (void)delete_file(kScratchFile);
+    note_failed_call("cannot read", source_name);
+    discard_scratch();
     built = false;
   }
   if (!built) return report_failure("install", kUnchanged);
   bool moved = false;
   if (keep_original && !save_original(&moved)) {
-    (void)delete_file(kScratchFile);
+    discard_scratch();
     return report_failure("install", kUnchanged);
   }
-  if (replace_file(kScratchFile, kConfigFile)) return kDone;
-  note_failure("cannot rename", kScratchFile, kConfigFile);
-  (void)delete_file(kScratchFile);
+  StepFailure failure;
+  if (commit_scratch(kConfigFile, &failure)) return kDone;
+  note_failed_step(failure);
   if (!keep_original) return report_failure("install", kUnchanged);
   // Undo the backup: a link is only a second name of liblist.gam; a moved
   // original goes back to its name.
@@ -179,23 +182,6 @@ Status switch_to_bot(const char* source_name, bool keep_original) {
   return report_failure("install", rename_file(kBackupFile, kConfigFile)
                                        ? kUnchanged
                                        : kLeftMoved);
-}
-
-// Reads liblist.gam through: true with |survey| filled; false, with the
-// failure noted, when it cannot be opened or read.
-bool survey_config(Survey* survey) {
-  FILE* config = open_input(kConfigFile);
-  if (config == nullptr) {
-    note_failure("cannot open", kConfigFile);
-    return false;
-  }
-  InstallFlags flags{};
-  bool read = survey_file(config, note_dod, &flags, survey);
-  if (!close_input(config) || !read) {
-    note_failure("cannot read", kConfigFile);
-    return false;
-  }
-  return true;
 }
 
 const char* const kStaleBackup =
@@ -228,8 +214,10 @@ Status install(const char** done) {
   // An unreadable liblist.gam, or an unreadable backup that takes its name.
   if (config != kRegular || backup == kUnreadable)
     return report_failure("install", kUnchanged);
+  InstallFlags flags{};
   Survey survey;
-  if (!survey_config(&survey)) return report_failure("install", kUnchanged);
+  if (!survey_config(note_dod, &flags, &survey))
+    return report_failure("install", kUnchanged);
   if (survey.has_bot_lines) {
     // Installed already; a backup made now would hold the bot's lines, not
     // the original.
@@ -253,11 +241,7 @@ const char kUsage[] =
     "to switch back.\n"
     "\n"
     "Exit status:\n"
-    "  0  the bot is in liblist.gam (installed now, or already)\n"
-    "  1  nothing was switched; one line on standard error says why\n"
-    "  2  neither liblist.gam nor liblist_tv_backup.gam is here\n"
-    "\n"
-    "The user guide is README-tavrel.txt, beside the programs in their archive.\n";
+    "  0  the bot is in liblist.gam (installed now, or already)\n";
 
 }  // namespace
 

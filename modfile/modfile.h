@@ -99,17 +99,26 @@ enum Status {
 
 // The first failure of a run is kept for the one line that the program
 // prints on standard error when the switch cannot be made; failures of the
-// clean-up that follows it do not replace it.
+// clean-up that follows it do not replace it.  The file layer records
+// nothing: some of its failures are ordinary steps (a link refused on a
+// file system without links, a name that is free), so the program records
+// the failures it reports.
 
 // Keeps "ACTION NAME: REASON" (or "ACTION NAME to OTHER: REASON" when
 // |other| is not nullptr) as the run's failure unless one is kept already,
 // REASON being the system's reason for the call that has just failed.
-void note_failure(const char* action, const char* name,
-                  const char* other = nullptr);
+void note_failed_call(const char* action, const char* name,
+                      const char* other = nullptr);
 
 // Keeps "ACTION NAME: REASON" as the run's failure, with the given
 // |reason|, unless one is kept already.
-void note_problem(const char* action, const char* name, const char* reason);
+void note_with_reason(const char* action, const char* name,
+                      const char* reason);
+
+// Keeps the step that |failure| (below) describes as the run's failure
+// unless one is kept already.
+struct StepFailure;
+void note_failed_step(const StepFailure& failure);
 
 // Prints "PROGRAM: FAILURE; STATE" on standard error as one line, the kept
 // failure and |state| saying what the folder holds now: kFailed.
@@ -130,7 +139,8 @@ Status report_refusal(const char* program, const char* text);
 
 // Answers the command line of PROGRAM before the folder is looked at.
 // Without arguments: -1, and the run goes on.  "-h", "--help" or "/?"
-// alone: prints |usage| on standard output, 0.  "--version" alone: prints
+// alone: prints |usage| and the exit statuses 1 and 2 that both programs
+// share on standard output, 0.  "--version" alone: prints
 // the program's name and version on standard output, 0.  Anything else:
 // prints on standard error that PROGRAM takes no arguments, 1.
 int answer_arguments(const char* program, int argc, char** argv,
@@ -218,6 +228,10 @@ struct Survey {
 // true when every piece was read; false on a read error.
 bool survey_file(FILE* input, NotePiece note, void* context, Survey* survey);
 
+// Reads kConfigFile through with survey_file(): true with |survey| filled;
+// false, with the failure noted, when it cannot be opened or read.
+bool survey_config(NotePiece note, void* context, Survey* survey);
+
 // Sets |input| back to its start for a second reading: true on success.
 bool rewind_input(FILE* input);
 
@@ -228,9 +242,9 @@ bool rewind_input(FILE* input);
 // complete: no output is ever opened again by name, so nothing put at its
 // name meanwhile is written to.  No write ever follows a symbolic link.
 
-// Creates |name| for writing in text mode, only where nothing stands at that
-// name: the stream; nullptr, with the failure noted, when the name is taken
-// or the creation fails.
+// Creates |name| for writing (in text mode on Windows), only where nothing
+// stands at that name: the stream; nullptr, with the system's error telling
+// why, when the name is taken or the creation fails.
 FILE* create_output(const char* name);
 
 // Writes the |length| bytes of |text| verbatim to |output|: true when all of
@@ -242,29 +256,17 @@ bool append_text(FILE* output, const char* text, size_t length);
 bool append_lines(FILE* output, const char* const lines[], size_t count,
                   const char* line_end);
 
-// Completes |output|, the new file |name|, as the replacement of the open
-// file |original| named |original_name|: gives it the original's permission
-// bits and, where the process may, its owner and group, forces its contents
-// onto the disk, and closes it.  True on success; false, with the failure
-// noted, when a write, the flush or the close failed, or the file did not
-// end up with the original's permission bits.  The stream is closed either
-// way.  On Windows the file keeps the folder's permissions.
-bool finish_output(FILE* output, const char* name, FILE* original,
-                   const char* original_name);
-
 // Gives the new file |output| the permission bits and access ACL of the
 // open file |original| and, where the process may, its owner and group:
-// true when it has the original's bits and ACL afterwards (some file systems refuse any change
-// but give every file the same bits); false on failure.  On Windows the
-// file keeps the permissions it inherited from the folder: true.
+// true when it has the original's bits and ACL afterwards (some file
+// systems refuse any change but give every file the same bits); false on
+// failure.  On Windows the file keeps the permissions it inherited from the
+// folder: true.
 bool copy_permissions(FILE* output, FILE* original);
 
 // Forces what has been written to |output| onto the disk: true on success,
 // false on failure.
 bool flush_to_disk(FILE* output);
-
-// Closes an output that is being given up, ignoring every error.
-void abandon_output(FILE* output);
 
 // --- Names ---------------------------------------------------------------------
 
@@ -297,13 +299,46 @@ bool replace_file(const char* from, const char* to);
 bool touch_file(const char* name);
 
 // --- Building a new file -------------------------------------------------------
+//
+// A new liblist.gam is made in kScratchFile, written through the one stream
+// that created it, finished (permissions, flushed to disk), and then either
+// committed (renamed into place) or discarded.
+
+// A step of building or committing that failed, described when it failed,
+// so that the clean-up after it cannot change the reason.  The layer only
+// describes it; the program records it when it is the failure to report.
+struct StepFailure {
+  const char* action;  // what could not be done: "cannot write", ...
+  const char* name;    // the file it was done to
+  const char* other;   // the new name, for a rename; else nullptr
+  char reason[256];    // the system's reason
+};
+
+// Fills |failure| with |action|, |name|, |other| and the system's reason for
+// the call that has just failed.
+void describe_failure(StepFailure* failure, const char* action,
+                      const char* name, const char* other = nullptr);
+
+// Writes the new file to |output| from |source| with the caller's
+// |context|: true when every piece was read and everything was written.
+using WriteNewFile = bool (*)(FILE* source, FILE* output, void* context);
 
 // Builds kScratchFile from the open input |source|, the file |source_name|:
 // creates it, lets |write| fill it from |source| with |context|, and
-// finishes it as the replacement of |source|.  True when the scratch file is complete, has the
-// source's permission bits and is on disk; false, with the failure noted,
-// when the creation, a read, a write or the finishing failed, and then no
-// scratch file is left.
-bool build_scratch(FILE* source, const char* source_name,
-                   bool (*write)(FILE* source, FILE* output, void* context),
-                   void* context);
+// finishes it as the replacement of |source|.  True when the scratch file is
+// complete, has the source's permissions and is on disk; false, with
+// |failure| describing the step that failed (the creation, a read, a write,
+// the permissions, the flush), and then no scratch file is left.
+bool build_scratch(FILE* source, const char* source_name, WriteNewFile write,
+                   void* context, StepFailure* failure);
+
+// Renames the finished scratch file over |name| in one step and forces the
+// folder onto the disk: true when it is in place; false, with |failure|
+// describing the rename, and then the scratch file is removed and |name| is
+// as it was.
+bool commit_scratch(const char* name, StepFailure* failure);
+
+// Removes the scratch file: this run's own that is not to be committed, or
+// one that a killed run left.  A missing file is no error, and a failure is
+// ignored: the next run removes it.
+void discard_scratch();

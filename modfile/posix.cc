@@ -71,7 +71,7 @@ LockResult lock_folder() {
       return kLockFailed;
     }
     if (now_ms() >= deadline) break;
-    pause_ms(50);
+    pause_ms(10);
   }
   (void)close(fd);
   return kBusy;
@@ -182,15 +182,13 @@ FILE* create_output(const char* name) {
   // O_EXCL fails on any existing name, a link included, and follows none.
   int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                 S_IRUSR | S_IWUSR);
-  if (fd < 0) {
-    note_failure("cannot create", name);
-    return nullptr;
-  }
+  if (fd < 0) return nullptr;
   FILE* output = fdopen(fd, "w");
   if (output == nullptr) {
-    note_failure("cannot create", name);
+    int error = errno;
     (void)close(fd);
     (void)unlink(name);  // this run's own, empty
+    errno = error;
   }
   return output;
 }

@@ -9,7 +9,7 @@ namespace {
 char failure[512];
 
 // Appends |text| to |buffer| as far as it fits, keeping it NUL-terminated.
-void add(char* buffer, size_t size, const char* text) {
+void append_bounded(char* buffer, size_t size, const char* text) {
   size_t used = std::strlen(buffer);
   size_t room = size - 1 - used;
   size_t length = std::strlen(text);
@@ -19,22 +19,22 @@ void add(char* buffer, size_t size, const char* text) {
 }
 
 // Keeps "ACTION NAME[ to OTHER]: REASON" unless a failure is kept already.
-void keep(const char* action, const char* name, const char* other,
+void keep_failure(const char* action, const char* name, const char* other,
           const char* reason) {
   if (failure[0] != '\0') return;
-  add(failure, sizeof failure, action);
-  add(failure, sizeof failure, " ");
-  add(failure, sizeof failure, name);
+  append_bounded(failure, sizeof failure, action);
+  append_bounded(failure, sizeof failure, " ");
+  append_bounded(failure, sizeof failure, name);
   if (other != nullptr) {
-    add(failure, sizeof failure, " to ");
-    add(failure, sizeof failure, other);
+    append_bounded(failure, sizeof failure, " to ");
+    append_bounded(failure, sizeof failure, other);
   }
-  add(failure, sizeof failure, ": ");
-  add(failure, sizeof failure, reason);
+  append_bounded(failure, sizeof failure, ": ");
+  append_bounded(failure, sizeof failure, reason);
 }
 
 // Prints |text| on standard error; nothing more can be done when that fails.
-void print(const char* text) {
+void print_error(const char* text) {
   (void)fputs(text, stderr);
 }
 
@@ -42,14 +42,14 @@ void print(const char* text) {
 // replaced, and a link of another account, which is never followed.
 bool refuse_special(const char* name, Presence presence) {
   if (presence == kForeignLink) {
-    note_problem("cannot use", name,
+    note_with_reason("cannot use", name,
                  "it is a symbolic link that belongs to another account; "
                  "run the program as that account, or put the file itself "
                  "in place of the link");
     return false;
   }
   if (presence != kNotRegular) return true;
-  note_problem("cannot use", name,
+  note_with_reason("cannot use", name,
                "it is a folder, FIFO, device or socket, not a regular file");
   return false;
 }
@@ -62,14 +62,14 @@ bool take_lock() {
     case kNoLocks:
       return true;
     case kBusy:
-      note_problem("cannot lock", "the mod folder",
+      note_with_reason("cannot lock", "the mod folder",
                    "another process holds a lock on it; try again when it "
                    "is done");
       return false;
     case kLockFailed:
       break;
   }
-  note_failure("cannot lock", "the mod folder");
+  note_failed_call("cannot lock", "the mod folder");
   return false;
 }
 
@@ -83,13 +83,13 @@ bool drop_second_name(Presence config, Presence* backup) {
       !same_file(kBackupFile, kConfigFile))
     return true;
   if (!is_link(kBackupFile) && is_link(kConfigFile)) {
-    note_problem("cannot use", kBackupFile,
+    note_with_reason("cannot use", kBackupFile,
                  "liblist.gam is a symbolic link to it, so it is no backup "
                  "of its own; put the file itself in place of the link");
     return false;
   }
   if (!delete_file(kBackupFile)) {
-    note_failure("cannot delete", kBackupFile);
+    note_failed_call("cannot delete", kBackupFile);
     return false;
   }
   *backup = kMissing;
@@ -98,45 +98,51 @@ bool drop_second_name(Presence config, Presence* backup) {
 
 }  // namespace
 
-void note_failure(const char* action, const char* name, const char* other) {
+void note_failed_call(const char* action, const char* name,
+                      const char* other) {
   char reason[256];
   system_reason(reason, sizeof reason);
-  keep(action, name, other, reason);
+  keep_failure(action, name, other, reason);
 }
 
-void note_problem(const char* action, const char* name, const char* reason) {
-  keep(action, name, nullptr, reason);
+void note_with_reason(const char* action, const char* name,
+                      const char* reason) {
+  keep_failure(action, name, nullptr, reason);
+}
+
+void note_failed_step(const StepFailure& failure) {
+  keep_failure(failure.action, failure.name, failure.other, failure.reason);
 }
 
 Status report_failure(const char* program, const char* state) {
-  print(program);
-  print(": ");
-  print(failure[0] != '\0' ? failure : "the switch could not be made");
-  print("; ");
-  print(state);
-  print("\n");
+  print_error(program);
+  print_error(": ");
+  print_error(failure[0] != '\0' ? failure : "the switch could not be made");
+  print_error("; ");
+  print_error(state);
+  print_error("\n");
   return kFailed;
 }
 
 Status report_nothing_here(const char* program) {
-  print(program);
-  print(": there is nothing to switch here, neither ");
-  print(kConfigFile);
-  print(" nor ");
-  print(kBackupFile);
-  print("; run ");
-  print(program);
-  print(" from the mod's folder, next to ");
-  print(kConfigFile);
-  print("\n");
+  print_error(program);
+  print_error(": there is nothing to switch here, neither ");
+  print_error(kConfigFile);
+  print_error(" nor ");
+  print_error(kBackupFile);
+  print_error("; run ");
+  print_error(program);
+  print_error(" from the mod's folder, next to ");
+  print_error(kConfigFile);
+  print_error("\n");
   return kNothingHere;
 }
 
 Status report_refusal(const char* program, const char* text) {
-  print(program);
-  print(": ");
-  print(text);
-  print("\n");
+  print_error(program);
+  print_error(": ");
+  print_error(text);
+  print_error("\n");
   return kFailed;
 }
 
@@ -150,6 +156,13 @@ int answer_arguments(const char* program, int argc, char** argv,
         std::strcmp(word, "/?") == 0) {
       // Nothing more can be done when standard output is closed.
       (void)fputs(usage, stdout);
+      (void)fputs(
+          "  1  nothing was switched; one line on standard error says why\n"
+          "  2  neither liblist.gam nor liblist_tv_backup.gam is here\n"
+          "\n"
+          "The user guide is README-tavrel.txt, beside the programs in "
+          "their archive.\n",
+          stdout);
       return fflush(stdout) == 0 ? 0 : 1;
     }
     if (std::strcmp(word, "--version") == 0) {
@@ -158,33 +171,47 @@ int answer_arguments(const char* program, int argc, char** argv,
       return fflush(stdout) == 0 ? 0 : 1;
     }
   }
-  print(program);
-  print(": takes no arguments, and nothing was changed; run it with none "
+  print_error(program);
+  print_error(": takes no arguments, and nothing was changed; run it with none "
         "from the mod's folder, next to liblist.gam (");
-  print(program);
-  print(" --help says more)\n");
+  print_error(program);
+  print_error(" --help says more)\n");
   return kFailed;
 }
 
 bool begin_run(Presence* config, Presence* backup) {
   if (!take_lock()) return false;
   // A scratch file left by a killed run: no run of ours is using it now.
-  (void)delete_file(kScratchFile);
+  discard_scratch();
   *backup = look_at(kBackupFile);
-  if (*backup == kUnreadable) note_failure("cannot open", kBackupFile);
+  if (*backup == kUnreadable) note_failed_call("cannot open", kBackupFile);
   *config = look_at(kConfigFile);
-  if (*config == kUnreadable) note_failure("cannot open", kConfigFile);
+  if (*config == kUnreadable) note_failed_call("cannot open", kConfigFile);
   if (!refuse_special(kBackupFile, *backup) ||
       !refuse_special(kConfigFile, *config))
     return false;
   // The switch ends with a rename over liblist.gam, which a sticky folder
   // refuses to anyone but the owners: refused before anything is made.
   if (*config != kMissing && !may_replace(kConfigFile)) {
-    note_problem("cannot replace", kConfigFile,
+    note_with_reason("cannot replace", kConfigFile,
                  "it belongs to another account in a folder that only its "
                  "owners may change (a sticky folder); run the program as "
                  "that account");
     return false;
   }
   return drop_second_name(*config, backup);
+}
+
+bool survey_config(NotePiece note, void* context, Survey* survey) {
+  FILE* config = open_input(kConfigFile);
+  if (config == nullptr) {
+    note_failed_call("cannot open", kConfigFile);
+    return false;
+  }
+  bool read = survey_file(config, note, context, survey);
+  if (!close_input(config) || !read) {
+    note_failed_call("cannot read", kConfigFile);
+    return false;
+  }
+  return true;
 }

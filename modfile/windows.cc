@@ -296,14 +296,12 @@ FILE* create_output(const char* name) {
   // the next switch renames over it.
   HANDLE file = open_handle(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL);
-  if (file == INVALID_HANDLE_VALUE) {
-    note_failure("cannot create", name);
-    return nullptr;
-  }
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
   FILE* output = stream_of(file, _O_TEXT, "w");
   if (output == nullptr) {
-    note_failure("cannot create", name);
+    DWORD error = GetLastError();
     (void)delete_file(name);  // this run's own, empty
+    SetLastError(error);
   }
   return output;
 }

@@ -25,7 +25,7 @@ xp_kernel32="CloseHandle CreateFileW CreateHardLinkW CreateMutexW
   GetModuleHandleA GetProcAddress GetStartupInfoA GetStdHandle GetTickCount
   GetSystemTimeAsFileTime
   InitializeCriticalSection LeaveCriticalSection LoadLibraryA MoveFileExW
-  MultiByteToWideChar OpenMutexW ReleaseMutex SetFileTime SetUnhandledExceptionFilter Sleep
+  MultiByteToWideChar OpenMutexW ReleaseMutex SetFileTime SetLastError SetUnhandledExceptionFilter Sleep
   TlsGetValue VirtualProtect VirtualQuery WaitForSingleObject"
 xp_msvcrt="__getmainargs __initenv __p__acmdln __p__commode __p__fmode
   __set_app_type __setusermatherr _amsg_exit _cexit _close _commit _fdopen

@@ -112,7 +112,7 @@ bool write_rebuilt_file(FILE* config, FILE* output, void* context) {
 // the backup is back in place; false, with the failure noted, when not.
 bool restore_backup() {
   if (!replace_file(kBackupFile, kConfigFile)) {
-    note_failure("cannot rename", kBackupFile, kConfigFile);
+    note_failed_call("cannot rename", kBackupFile, kConfigFile);
     return false;
   }
   // The rename keeps the backup's old modification time, and engines that
@@ -129,21 +129,11 @@ struct ConfigState {
   Titles titles;
 };
 
-// Reads liblist.gam through: true with |state| filled; false, with the
-// failure noted, when it cannot be opened or read.
-bool survey_config(ConfigState* state) {
-  FILE* config = open_input(kConfigFile);
-  if (config == nullptr) {
-    note_failure("cannot open", kConfigFile);
-    return false;
-  }
+// Reads liblist.gam through, with its titles: true with |state| filled;
+// false, with the failure noted, when it cannot be opened or read.
+bool survey_titles(ConfigState* state) {
   state->titles = Titles{};
-  bool read = survey_file(config, note_title, &state->titles, &state->survey);
-  if (!close_input(config) || !read) {
-    note_failure("cannot read", kConfigFile);
-    return false;
-  }
-  return true;
+  return survey_config(note_title, &state->titles, &state->survey);
 }
 
 // Whether liblist.gam can be rebuilt: it has the bot's lines to take out,
@@ -160,19 +150,21 @@ bool can_rebuild(const ConfigState& state) {
 bool rebuild_game_entry(Titles titles) {
   FILE* config = open_input(kConfigFile);
   if (config == nullptr) {
-    note_failure("cannot open", kConfigFile);
+    note_failed_call("cannot open", kConfigFile);
     return false;
   }
-  bool built = build_scratch(config, kConfigFile, write_rebuilt_file, &titles);
+  StepFailure failure;
+  bool built =
+      build_scratch(config, kConfigFile, write_rebuilt_file, &titles, &failure);
+  if (!built) note_failed_step(failure);
   if (!close_input(config) && built) {
-    note_failure("cannot read", kConfigFile);
-    (void)delete_file(kScratchFile);
+    note_failed_call("cannot read", kConfigFile);
+    discard_scratch();
     return false;
   }
   if (!built) return false;
-  if (replace_file(kScratchFile, kConfigFile)) return true;
-  note_failure("cannot rename", kScratchFile, kConfigFile);
-  (void)delete_file(kScratchFile);
+  if (commit_scratch(kConfigFile, &failure)) return true;
+  note_failed_step(failure);
   return false;
 }
 
@@ -213,7 +205,7 @@ Status report_backup_kept(bool rebuilt) {
 // that failed may have found none).
 Status rebuild_beside_backup(const char** done) {
   ConfigState state;
-  bool rebuilt = survey_config(&state) && can_rebuild(state) &&
+  bool rebuilt = survey_titles(&state) && can_rebuild(state) &&
                  rebuild_game_entry(state.titles);
   if (name_taken(kBackupFile)) return report_backup_kept(rebuilt);
   if (!rebuilt) return report_failure("uninstall", kUnchanged);
@@ -236,7 +228,7 @@ Status uninstall(const char** done) {
     bool nothing_there = config == kMissing || is_dangling_link(kConfigFile);
     if (!nothing_there) {
       ConfigState state;
-      if (config != kRegular || !survey_config(&state))
+      if (config != kRegular || !survey_titles(&state))
         return report_failure("uninstall", kUnchanged);
       // A liblist.gam without the bot's lines beside a backup was put
       // there since the install (a game update): the backup is older.
@@ -251,7 +243,7 @@ Status uninstall(const char** done) {
   if (backup == kUnreadable) return rebuild_beside_backup(done);
   if (config != kRegular) return report_failure("uninstall", kUnchanged);
   ConfigState state;
-  if (!survey_config(&state)) return report_failure("uninstall", kUnchanged);
+  if (!survey_titles(&state)) return report_failure("uninstall", kUnchanged);
   if (!state.survey.has_bot_lines) {
     *done = kNothingToUndo;
     return kDone;
@@ -274,11 +266,7 @@ const char kUsage[] =
     "and its scratch file liblist_tv_temp.gam.\n"
     "\n"
     "Exit status:\n"
-    "  0  liblist.gam loads the game's own library (now, or already)\n"
-    "  1  nothing was switched; one line on standard error says why\n"
-    "  2  neither liblist.gam nor liblist_tv_backup.gam is here\n"
-    "\n"
-    "The user guide is README-tavrel.txt, beside the programs in their archive.\n";
+    "  0  liblist.gam loads the game's own library (now, or already)\n";
 
 }  // namespace
 
