@@ -21,16 +21,26 @@ check() {
   if [ "$2" = "$3" ]; then echo "ok   $1"; else echo "FAIL $1: expected '$2', got '$3'"; failed=1; fi
 }
 
-# run PROGRAM: runs it in the mod folder under strace; prints "flushed" when
-# every rename is followed by an fsync of the folder, and the run ends
-# with one.  The program must exit 0 and print nothing.
+# run PROGRAM [STRACE_ARGS...]: runs it in the mod folder under strace and
+# prints "flushed" when the flushes keep their order: the scratch file is
+# flushed before it is renamed, and every rename or link is followed by a
+# flush of the folder before the next one and before the run ends.  The
+# program must exit 0 and print nothing.
 run() {
-  local out status
-  out=$(strace -f -y -o "$work/trace" -e trace=?rename,renameat,renameat2,fsync "$bin/$1" 2>&1)
+  local out status program=$1
+  shift
+  out=$(strace -f -y -o "$work/trace" -e trace=?rename,renameat,renameat2,?link,linkat,fsync "$@" "$bin/$program" 2>&1)
   status=$?
-  [ "$status" = 0 ] && [ -z "$out" ] || echo "FAIL $1 exited $status with output '$out'" >&2
-  awk -v dir="<$mod>)" '/ rename/ { pending = 1 } / fsync\(/ && index($0, dir) { pending = 0; last = NR }
-                       END { print (pending || last == 0) ? "not flushed" : "flushed" }' "$work/trace"
+  [ "$status" = 0 ] && [ -z "$out" ] || echo "FAIL $program exited $status with output '$out'" >&2
+  awk -v dir="<$mod>)" -v scratch="<$mod/liblist_tv_temp.gam>)" '
+    / (rename|link)/ && !/INJECTED/ {
+      if (pending) bad = "a second rename or link before the folder was flushed"
+      if (/liblist_tv_temp.gam",/ && !scratch_flushed) bad = "the scratch file renamed before it was flushed"
+      pending = 1
+    }
+    / fsync\(/ && index($0, dir) { pending = 0 }
+    / fsync\(/ && index($0, scratch) { scratch_flushed = 1 }
+    END { print bad ? bad : pending ? "not flushed at the end" : "flushed" }' "$work/trace"
 }
 
 # kept_as FILE: its mode, owner and group, and type.
@@ -45,7 +55,9 @@ chown 4242:4343 . liblist.gam && chmod 0640 liblist.gam && chmod 0755 .
 touch -d 2001-01-01 liblist.gam
 kept='640 4242:4343 regular file'
 
-check "install flushes the folder" flushed "$(run install)"
+check "install without links flushes in order" flushed "$(run install -e inject=link,linkat:error=EPERM)"
+"$bin/uninstall"
+check "install flushes in order" flushed "$(run install)"
 check "install keeps mode and owner" "$kept" "$(kept_as liblist.gam)"
 
 start=$(date +%s)
