@@ -1,18 +1,23 @@
-// Property test over generated description files: install then uninstall
-// gives back the original bytes, a second install changes nothing, and a
-// second rebuild changes nothing.  A file without an "mpentity" piece is
-// refused by install, which then says so and changes nothing; a file that
-// has the bot's lines already is left alone by install, and uninstall
-// rebuilds it or, for an unknown game, refuses and changes nothing.  The
-// generator is seeded: TEST_SEED picks another seed, TEST_FILES another
-// count; the test prints both, and a failure names the seed and file.
+// Property test over generated description files.  From the pieces that
+// each file falls into (255 bytes at most, ending after a line feed), the
+// test knows what each program must do: install switches exactly when a
+// piece holds "mpentity" and no later piece names the bot, and then writes
+// the head, the bot block and the tail, byte for byte; uninstall puts the
+// original back, rebuilds a file that names the bot without a backup (the
+// game's stock lines, byte for byte), refuses an unknown game, and leaves a
+// file with nothing to undo alone.  The generator is seeded: TEST_SEED
+// picks another seed, TEST_FILES another count; the test prints both, and a
+// failure names the seed and file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 
@@ -65,6 +70,94 @@ std::string generate_file(std::mt19937& rng) {
   return file;
 }
 
+// The pieces in which the programs read |text| (line ends as they read
+// them: on Windows a CR LF is one line feed).
+std::vector<std::string> pieces_of(const std::string& text) {
+  std::vector<std::string> pieces(1);
+  for (char c : text) {
+    pieces.back() += c;
+    if (c == '\n' || pieces.back().size() == 255) pieces.emplace_back();
+  }
+  if (pieces.back().empty()) pieces.pop_back();
+  return pieces;
+}
+
+bool has(const std::string& piece, const char* marker) {
+  return piece.find(marker) != std::string::npos;
+}
+
+bool names_bot(std::string piece) {
+  for (char& c : piece) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return has(piece, "tavrel") || has(piece, "tav_rel");
+}
+
+const std::vector<std::string> kBot = {
+    "", "// Tavrel LAN game setting (if you aren't using any AdminMod/MetaMod)",
+    "gamedll \"tav_rel\\tav_rel.dll\"", "",
+    "// Tavrel setting when you ARE using AdminMod/MetaMod",
+    "//gamedll \"addons\\metamod\\dlls\\metamod.dll\""};
+const std::vector<std::string> kDodExtra = {"", "// Tavrel Linux setting",
+                                            "gamedll_linux \"tavrel/tavrel.so\"", ""};
+const std::vector<std::vector<std::string>> kGames = {
+    {"gamedll \"dlls\\firearms.dll\"", "gamedll_linux \"dlls/fa_i386.so\"", "",
+     "//startmap \"TBD\"", "//trainingmap \"TBD\""},
+    {"gamedll \"dlls\\dod.dll\"", "gamedll_linux \"dlls/dod.so\"",
+     "gamedll_osx \"dlls/dod.dylib\"", "detailed_textures \"1\""},
+    {"gamedll \"dlls/bg.dll\"", "gamedll_linux \"dlls/bg_i386.so\""},
+    {"", "gamedll \"dlls\\mp.dll\"", "", "gamedll_linux \"dlls/gw_i386.so\"", "nomodels \"1\""}};
+
+// What the programs must make of a file: |head| pieces up to the first
+// that holds "mpentity" (none: |head| is 0), whether a later piece names
+// the bot, and the files that install and a rebuild must write.
+struct Expected {
+  size_t head = 0;
+  bool bot = false;
+  std::string installed, rebuilt;  // rebuilt is empty for an unknown game
+};
+
+Expected expect(const std::string& text) {
+  std::vector<std::string> pieces = pieces_of(text);
+  Expected e;
+  for (size_t i = 0; i < pieces.size() && e.head == 0; ++i)
+    if (has(pieces[i], "mpentity")) e.head = i + 1;
+  if (e.head == 0) return e;
+  std::string head, line_end = "\n";
+  bool dod = false, line_end_found = false;
+  int game = 4;
+  for (size_t i = 0; i < e.head; ++i) {
+    const std::string& p = pieces[i];
+    head += p;
+    dod = dod || has(p, "Day of Defeat");
+    if (!line_end_found && p.back() == '\n')
+      line_end = p.size() >= 2 && p[p.size() - 2] == '\r' ? "\r\n" : "\n", line_end_found = true;
+    int title = !has(p, "game") ? 4 : has(p, "Firearms") || has(p, "FireArms") ? 0
+              : has(p, "Day of Defeat") ? 1 : has(p, "Battle Grounds") ? 2
+              : has(p, "Global Warfare") ? 3 : 4;
+    game = std::min(game, title);
+  }
+  std::vector<std::string> block = kBot;
+  if (dod) block.insert(block.end(), kDodExtra.begin(), kDodExtra.end()), block[2] = "gamedll \"tavrel\\tav_rel.dll\"";
+  e.installed = head;
+  for (const auto& line : block) e.installed += line + line_end;
+  bool copying = false;
+  for (size_t i = e.head; i < pieces.size(); ++i) {
+    e.bot = e.bot || names_bot(pieces[i]);
+    copying = copying || has(pieces[i], dod ? "gamedll_osx" : "gamedll_linux");
+    if (copying) e.installed += pieces[i];
+  }
+  if (game < 4) {
+    e.rebuilt = head + (head.back() == '\n' ? "" : line_end);
+    for (const auto& line : kGames[game]) e.rebuilt += line + line_end;
+  }
+  return e;
+}
+
+// The bytes a program writes for the model's |text|: CR LF for every line
+// feed on Windows.
+std::string written(const std::string& text) {
+  return windows_mode() ? to_crlf(text) : text;
+}
+
 // The environment variable |name| as a whole number from |least| to
 // |most|: |fallback| when it is not set; a test failure (and |fallback|)
 // when it is set to anything else, so that a typo cannot run no files.
@@ -97,42 +190,44 @@ TEST(Roundtrip, GeneratedFiles) {
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     write_file(dir / "liblist.gam", original);
+    Expected e = expect(windows_mode() ? to_lf(original) : original);
+    Files plain{{"liblist.gam", original}};
     RunResult install = run_in(dir, "$INSTALL");
-    bool switched = false;
-    if (install.status == 1) {
+    EXPECT_EQ(install.output, "") << where;
+    if (e.head == 0) {
+      EXPECT_EQ(install.status, 1) << where;
       EXPECT_EQ(install.errors.rfind("install: cannot find \"mpentity\" in liblist.gam", 0), 0u)
           << install.errors << where;
-      EXPECT_EQ(snapshot(dir), (Files{{"liblist.gam", original}})) << "refused, " << where;
+      EXPECT_EQ(snapshot(dir), plain) << "refused, " << where;
     } else {
       EXPECT_EQ(install.status, 0) << install.errors << where;
       EXPECT_EQ(install.errors, "") << where;
-      // Switched, or the bot's lines were there already and nothing changed.
-      switched = snapshot(dir).count("liblist_tv_backup.gam") > 0;
-      if (!switched) {
-        EXPECT_EQ(snapshot(dir), (Files{{"liblist.gam", original}})) << "installed already, " << where;
-      }
+      Files want = e.bot ? plain
+                         : Files{{"liblist.gam", written(e.installed)}, {"liblist_tv_backup.gam", original}};
+      EXPECT_EQ(snapshot(dir), want) << (e.bot ? "installed already, " : "installed, ") << where;
     }
-    EXPECT_EQ(install.output, "") << where;
     Files installed = snapshot(dir);
     EXPECT_EQ(run_in(dir, "$INSTALL").status, install.status) << where;
     EXPECT_EQ(snapshot(dir), installed) << "second install, " << where;
-    if (switched || install.status == 1) {
-      // Restored, or nothing to undo in a file without a head.
+    if (!e.bot) {
+      // Restored, or nothing to undo.
       run_clean(dir, "$UNINSTALL", where);
-      EXPECT_EQ(snapshot(dir), (Files{{"liblist.gam", original}})) << "install, uninstall, " << where;
+      EXPECT_EQ(snapshot(dir), plain) << "install, uninstall, " << where;
       continue;
     }
     // The bot's lines without a backup: rebuilt for a known game, refused
     // for any other; a rebuilt file has nothing left to undo.
     RunResult rebuild = run_in(dir, "$UNINSTALL");
-    if (rebuild.status == 1) {
+    if (e.rebuilt.empty()) {
+      EXPECT_EQ(rebuild.status, 1) << where;
       EXPECT_EQ(rebuild.errors.rfind("uninstall: liblist.gam still has the bot's lines", 0), 0u)
           << rebuild.errors << where;
-      EXPECT_EQ(snapshot(dir), installed) << "unknown game, " << where;
+      EXPECT_EQ(snapshot(dir), plain) << "unknown game, " << where;
       continue;
     }
     EXPECT_EQ(rebuild.status, 0) << rebuild.errors << where;
-    Files rebuilt = snapshot(dir);
+    Files rebuilt{{"liblist.gam", written(e.rebuilt)}};
+    EXPECT_EQ(snapshot(dir), rebuilt) << "rebuilt, " << where;
     run_clean(dir, "$UNINSTALL", where);
     EXPECT_EQ(snapshot(dir), rebuilt) << "second rebuild, " << where;
   }
