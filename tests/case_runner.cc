@@ -4,6 +4,11 @@
 // A case is a folder:
 //   before/   the mod folder before the run (symbolic links are kept as links)
 //   after/    exactly the files that must be there afterwards
+//   before/.links, after/.links   names that are one file, hard links of
+//             each other: one group of names per line (no other names may
+//             share a file afterwards)
+//   before/.modes, after/.modes   "NAME MODE" (octal) per line: modes that
+//             are set before and must hold afterwards
 //   run       the commands, one per line, each run by sh in the scratch
 //             folder with $INSTALL and $UNINSTALL naming the programs and
 //             $INJECT the fault injector (tests/inject.sh); no command may
@@ -32,6 +37,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -46,15 +52,34 @@ std::string for_platform(const std::string& bytes) {
   return windows_mode() ? to_crlf(to_lf(bytes)) : bytes;
 }
 
+// The lines of the case file |path|, each split into words.
+std::vector<std::vector<std::string>> lines_of(const fs::path& path) {
+  std::vector<std::vector<std::string>> lines;
+  std::istringstream text(fs::exists(path) ? read_file(path) : "");
+  for (std::string line; std::getline(text, line);) {
+    std::istringstream words(line);
+    lines.emplace_back(std::istream_iterator<std::string>(words), std::istream_iterator<std::string>());
+  }
+  return lines;
+}
+
 void set_up_folder(const fs::path& from, const fs::path& to) {
   if (!fs::exists(from)) return;
   for (const auto& entry : fs::directory_iterator(from)) {
+    if (entry.path().filename().string()[0] == '.') continue;
     fs::path target = to / entry.path().filename();
     if (entry.is_symlink())
       fs::create_symlink(fs::read_symlink(entry.path()), target);
     else
       write_file(target, for_platform(read_file(entry.path())));
   }
+  for (const auto& names : lines_of(from / ".links"))
+    for (size_t i = 1; i < names.size(); ++i) {
+      fs::remove(to / names[i]);
+      fs::create_hard_link(to / names[0], to / names[i]);
+    }
+  for (const auto& line : lines_of(from / ".modes"))
+    fs::permissions(to / line[0], fs::perms(std::stoi(line[1], nullptr, 8)));
 }
 
 std::vector<std::string> all_cases() {
@@ -85,15 +110,15 @@ bool posix_files() {
   return known == 1;
 }
 
-// Whether the case |dir| needs symbolic links, FIFOs or hard links.
+// Whether the case |dir| needs symbolic links, FIFOs, hard links or modes.
 bool needs_posix_files(const fs::path& dir) {
   for (const char* side : {"before", "after"})
     if (fs::exists(dir / side))
       for (const auto& entry : fs::directory_iterator(dir / side))
         if (entry.is_symlink()) return true;
   std::string run = read_file(dir / "run");
-  return run.find("mkfifo") != std::string::npos ||
-         run.find("ln ") != std::string::npos;
+  return run.find("mkfifo") != std::string::npos || run.find("ln ") != std::string::npos ||
+         fs::exists(dir / "before/.links") || fs::exists(dir / "before/.modes");
 }
 
 class Case : public testing::TestWithParam<std::string> {};
@@ -129,7 +154,24 @@ TEST_P(Case, LeavesExactlyTheExpectedFiles) {
   }
   EXPECT_EQ(transcript, said) << "what the commands said";
 
+  // Names of one file: those that after/.links groups, and no others.
+  size_t linked = 0, listed = 0;
+  for (const auto& entry : fs::directory_iterator(scratch))
+    linked += !entry.is_symlink() && entry.is_regular_file() && entry.hard_link_count() > 1;
+  for (const auto& names : lines_of(dir / "after/.links")) {
+    listed += names.size();
+    for (const auto& name : names)
+      EXPECT_TRUE(fs::equivalent(scratch / name, scratch / names[0])) << name << " is not " << names[0];
+  }
+  EXPECT_EQ(linked, listed) << "names that are one file";
+  for (const auto& line : lines_of(dir / "after/.modes")) {
+    if (windows_mode()) break;
+    EXPECT_EQ(fs::status(scratch / line[0]).permissions(), fs::perms(std::stoi(line[1], nullptr, 8)))
+        << "mode of " << line[0];
+  }
   Files expected = snapshot(dir / "after");
+  expected.erase(".links");
+  expected.erase(".modes");
   for (auto& [name, bytes] : expected)
     if (bytes.rfind("-> ", 0) != 0) bytes = for_platform(bytes);
   Files actual = snapshot(scratch);

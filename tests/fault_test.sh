@@ -8,19 +8,21 @@
 # per counted call with that call failing with a realistic error, and once
 # with the process killed at it.
 #
-# After a failed call the folder must be exactly as a clean run leaves it,
-# and the program must exit 0 and print nothing; or it must be exactly as
-# before the run (for an uninstall whose restore failed: rebuilt, with the
-# backup kept), and the program must exit 1 and print one line on standard
-# error.  A scratch file may remain only when deleting it was the failed
-# call.
+# The states come from the golden cases (tests/cases), not from the
+# programs: before, after a clean run, and, for a restore that failed, the
+# installed file rebuilt beside the backup.  After a failed call the folder
+# must be exactly as after a clean run, and the program must exit 0 and
+# print nothing; or it must be as before (or rebuilt beside the backup),
+# and the program must exit 1 and print one line on standard error.  A
+# scratch file may remain only when deleting it was the failed call.
 # After a kill, liblist.gam must be the file from before the run or the
 # complete new one, the original's bytes must still be in the folder, and
-# running the same program again must leave the folder as a clean run (or
-# two) leaves it.
+# each program, run on its own copy of the folder, must reach its own end:
+# install the installed state, uninstall the plain one.
 set -u
 bin=$(cd "$1" && pwd)
-examples=$(cd "$2" && pwd)
+cases=$(cd "$2" && pwd)
+source "$(dirname "$0")/lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -48,36 +50,25 @@ program_of() {
   case $1 in install_*) echo install ;; *) echo uninstall ;; esac
 }
 
-# setup SCENARIO DIR: lays out the mod folder as it is before the run.
-setup() {
-  rm -rf "$2" && mkdir -p "$2"
+# The case folders of each scenario: before the run, after it, as install
+# and as uninstall leave it, and a second state that install may leave (a
+# rebuild killed before its rename leaves the bot's lines, which install
+# then keeps as they are).
+fa=$cases/install_firearms dod=$cases/install_dod_drops_linux_entry rebuild=$cases/rebuild_firearms/before
+scenario_folders() {
   case $1 in
-    install_firearms) cp "$examples/firearms/liblist.gam" "$2/" ;;
-    install_dod) cp "$examples/dod/liblist.gam" "$2/" ;;
-    uninstall_installed)
-      cp "$examples/firearms/liblist.gam" "$2/"
-      (cd "$2" && "$bin/install") ;;
-    uninstall_rebuild)  # a plain folder whose file still names the bot
-      cp "$examples/firearms/liblist.gam" "$2/"
-      (cd "$2" && "$bin/install") && rm "$2/liblist_tv_backup.gam" ;;
+    install_firearms) echo "$fa/before $fa/after $fa/after $fa/before" ;;
+    install_dod) echo "$dod/before $dod/after $dod/after $dod/before" ;;
+    uninstall_installed) echo "$fa/after $fa/before $fa/after $fa/before" ;;
+    uninstall_rebuild) echo "$rebuild $fa/before $fa/after $fa/before $rebuild" ;;
   esac
 }
 
-# hash FILE: a checksum of FILE's bytes, or "none".
-hash() { if [ -f "$1" ]; then sha256sum < "$1" | cut -c1-16; else echo none; fi; }
+# setup SCENARIO DIR: lays out the mod folder as it is before the run.
+setup() { lay "$2" "$(scenario_folders "$1" | cut -d' ' -f1)"; }
 
-# state DIR: every entry of DIR with a checksum of its bytes, one per line.
-state() {
-  (cd "$1" && for f in $(ls -A); do printf '%s %s\n' "$f" "$(hash "$f")"; done)
-}
-
-# run_clean SCENARIO DIR COMMAND...: sets DIR up and runs each COMMAND there.
-run_clean() {
-  local scenario=$1 dir=$2 step
-  shift 2
-  setup "$scenario" "$dir"
-  for step in "$@"; do (cd "$dir" && "$bin/$step"); done
-}
+# ends DIR STATE...: whether DIR's state is one of the STATEs.
+ends() { local now=$(state "$1") s; shift; for s in "$@"; do [ "$now" = "$s" ] && return 0; done; return 1; }
 
 # report OK WHAT: counts one fault point, printing the ones that did not hold.
 report() {
@@ -87,22 +78,16 @@ report() {
 
 for scenario in $scenarios; do
   program=$(program_of "$scenario")
-  run_clean "$scenario" "$work/s" && before=$(state "$work/s")
-  old=$(hash "$work/s/liblist.gam")
-  original=$(hash "$work/s/liblist_tv_backup.gam")
-  [ "$original" = none ] && original=$old
+  read -r _ after_dir installed_dir plain_dir kept_dir <<<"$(scenario_folders "$scenario")"
+  setup "$scenario" "$work/s" && before=$(state "$work/s")
+  after=$(state "$after_dir") installed=$(state "$installed_dir") plain=$(state "$plain_dir")
+  also_installed=$installed
+  [ -n "$kept_dir" ] && also_installed=$(state "$kept_dir")
+  old=$(hash "$work/s/liblist.gam") new=$(hash "$after_dir/liblist.gam")
+  original=$(hash "$plain_dir/liblist.gam")
   [ "$scenario" = uninstall_rebuild ] && original=any  # a rebuild keeps none
-  run_clean "$scenario" "$work/s" "$program" && after=$(state "$work/s")
-  new=$(hash "$work/s/liblist.gam")
-  run_clean "$scenario" "$work/s" "$program" "$program" && twice=$(state "$work/s")
-  restore_failed=none
-  if [ "$scenario" = uninstall_installed ]; then
-    setup "$scenario" "$work/s"
-    mv "$work/s/liblist_tv_backup.gam" "$work/backup"
-    (cd "$work/s" && "$bin/uninstall")
-    mv "$work/backup" "$work/s/liblist_tv_backup.gam"
-    restore_failed=$(state "$work/s")
-  fi
+  # A restore that failed: the installed file rebuilt beside the backup.
+  restore_failed=$(printf 'liblist.gam %s\nliblist_tv_backup.gam %s\n' "$original" "$original")
 
   setup "$scenario" "$work/s"
   (cd "$work/s" && strace -f -o "$work/trace" -e trace="$calls" "$bin/$program")
@@ -144,26 +129,31 @@ for scenario in $scenarios; do
         report ok
       fi
 
-      # Kill the process at the call, look at liblist.gam, then run the
-      # same program once more.
+      # Kill the process at the call, look at liblist.gam, then run each
+      # program on a copy of the folder.
       setup "$scenario" "$work/run"
       # (strace dies of the same signal; the shell's note on that is dropped)
       (cd "$work/run" && strace -f -o "$work/inject" -e trace="$call" \
          -e inject="$call:signal=KILL:when=$n" "$bin/$program" || true) > /dev/null 2>&1
       live=$(hash "$work/run/liblist.gam")
       kept=$(hash "$work/run/liblist_tv_backup.gam")
-      (cd "$work/run" && "$bin/$program")
-      now=$(state "$work/run")
+      lay "$work/other" "$work/run"
+      (cd "$work/run" && "$bin/install")
       if ! grep -q 'killed by SIGKILL' "$work/inject"; then
         report fail "$what killed: the call was not reached"
       elif [ "$live" != "$old" ] && [ "$live" != "$new" ]; then
         report fail "$what killed: liblist.gam is neither the old nor the new file"
       elif [ "$original" != any ] && [ "$live" != "$original" ] && [ "$kept" != "$original" ]; then
         report fail "$what killed: the original is gone"
-      elif [ "$now" != "$after" ] && [ "$now" != "$twice" ]; then
-        report fail "$what killed, then $program again: the folder holds"$'\n'"$now"
       else
-        report ok
+        (cd "$work/other" && "$bin/uninstall")
+        if ! ends "$work/run" "$installed" "$also_installed"; then
+          report fail "$what killed, then install: the folder holds"$'\n'"$(state "$work/run")"
+        elif ! ends "$work/other" "$plain"; then
+          report fail "$what killed, then uninstall: the folder holds"$'\n'"$(state "$work/other")"
+        else
+          report ok
+        fi
       fi
     done
   done

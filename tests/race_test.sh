@@ -12,6 +12,7 @@ rounds=$1
 read -ra install <<<"$2"
 read -ra uninstall <<<"$3"
 examples=$(cd "$4" && pwd)
+source "$(dirname "$0")/lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 ulimit -f 20000
@@ -30,11 +31,6 @@ setup() {
   if [ "$1" = rebuild ]; then
     start install "$2" && wait $! && rm "$2/liblist_tv_backup.gam"
   fi
-}
-
-# state DIR: every entry of DIR with a checksum of its bytes.
-state() {
-  (cd "$1" && shopt -s nullglob dotglob && set -- * && [ $# = 0 ] || cksum -- "$@" | paste -sd ' ')
 }
 
 # overlap KIND PROGRAM...: the runs started together, against the states of

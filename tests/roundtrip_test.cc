@@ -86,25 +86,28 @@ bool has(const std::string& piece, const char* marker) {
   return piece.find(marker) != std::string::npos;
 }
 
-bool names_bot(std::string piece) {
-  for (char& c : piece) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return has(piece, "tavrel") || has(piece, "tav_rel");
-}
+// The fixed blocks, each line ended by a line feed: the bot's (for every
+// game and for Day of Defeat) and the four games' own.
+const std::string kBot = "\n// Tavrel LAN game setting (if you aren't using any AdminMod/MetaMod)\n"
+                         "gamedll \"tav_rel\\tav_rel.dll\"\n\n// Tavrel setting when you ARE using "
+                         "AdminMod/MetaMod\n//gamedll \"addons\\metamod\\dlls\\metamod.dll\"\n";
+const std::string kDodBot = "\n// Tavrel LAN game setting (if you aren't using any AdminMod/MetaMod)\n"
+                            "gamedll \"tavrel\\tav_rel.dll\"\n\n// Tavrel setting when you ARE using "
+                            "AdminMod/MetaMod\n//gamedll \"addons\\metamod\\dlls\\metamod.dll\"\n"
+                            "\n// Tavrel Linux setting\ngamedll_linux \"tavrel/tavrel.so\"\n\n";
+const char* const kGames[] = {
+    "gamedll \"dlls\\firearms.dll\"\ngamedll_linux \"dlls/fa_i386.so\"\n\n//startmap \"TBD\"\n//trainingmap \"TBD\"\n",
+    "gamedll \"dlls\\dod.dll\"\ngamedll_linux \"dlls/dod.so\"\ngamedll_osx \"dlls/dod.dylib\"\ndetailed_textures \"1\"\n",
+    "gamedll \"dlls/bg.dll\"\ngamedll_linux \"dlls/bg_i386.so\"\n",
+    "\ngamedll \"dlls\\mp.dll\"\n\ngamedll_linux \"dlls/gw_i386.so\"\nnomodels \"1\"\n"};
 
-const std::vector<std::string> kBot = {
-    "", "// Tavrel LAN game setting (if you aren't using any AdminMod/MetaMod)",
-    "gamedll \"tav_rel\\tav_rel.dll\"", "",
-    "// Tavrel setting when you ARE using AdminMod/MetaMod",
-    "//gamedll \"addons\\metamod\\dlls\\metamod.dll\""};
-const std::vector<std::string> kDodExtra = {"", "// Tavrel Linux setting",
-                                            "gamedll_linux \"tavrel/tavrel.so\"", ""};
-const std::vector<std::vector<std::string>> kGames = {
-    {"gamedll \"dlls\\firearms.dll\"", "gamedll_linux \"dlls/fa_i386.so\"", "",
-     "//startmap \"TBD\"", "//trainingmap \"TBD\""},
-    {"gamedll \"dlls\\dod.dll\"", "gamedll_linux \"dlls/dod.so\"",
-     "gamedll_osx \"dlls/dod.dylib\"", "detailed_textures \"1\""},
-    {"gamedll \"dlls/bg.dll\"", "gamedll_linux \"dlls/bg_i386.so\""},
-    {"", "gamedll \"dlls\\mp.dll\"", "", "gamedll_linux \"dlls/gw_i386.so\"", "nomodels \"1\""}};
+// |block| with every line feed made |line_end|.
+std::string ended(const std::string& block, const std::string& line_end) {
+  std::string out;
+  for (char c : block)
+    if (c == '\n') out += line_end; else out += c;
+  return out;
+}
 
 // What the programs must make of a file: |head| pieces up to the first
 // that holds "mpentity" (none: |head| is 0), whether a later piece names
@@ -121,34 +124,31 @@ Expected expect(const std::string& text) {
   for (size_t i = 0; i < pieces.size() && e.head == 0; ++i)
     if (has(pieces[i], "mpentity")) e.head = i + 1;
   if (e.head == 0) return e;
-  std::string head, line_end = "\n";
-  bool dod = false, line_end_found = false;
+  std::string head;
+  const char* first_end = nullptr;
+  bool dod = false;
   int game = 4;
   for (size_t i = 0; i < e.head; ++i) {
     const std::string& p = pieces[i];
     head += p;
     dod = dod || has(p, "Day of Defeat");
-    if (!line_end_found && p.back() == '\n')
-      line_end = p.size() >= 2 && p[p.size() - 2] == '\r' ? "\r\n" : "\n", line_end_found = true;
+    if (!first_end && p.back() == '\n') first_end = p.size() >= 2 && p[p.size() - 2] == '\r' ? "\r\n" : "\n";
     int title = !has(p, "game") ? 4 : has(p, "Firearms") || has(p, "FireArms") ? 0
               : has(p, "Day of Defeat") ? 1 : has(p, "Battle Grounds") ? 2
               : has(p, "Global Warfare") ? 3 : 4;
     game = std::min(game, title);
   }
-  std::vector<std::string> block = kBot;
-  if (dod) block.insert(block.end(), kDodExtra.begin(), kDodExtra.end()), block[2] = "gamedll \"tavrel\\tav_rel.dll\"";
-  e.installed = head;
-  for (const auto& line : block) e.installed += line + line_end;
+  const std::string line_end = first_end ? first_end : "\n";
+  e.installed = head + ended(dod ? kDodBot : kBot, line_end);
   bool copying = false;
   for (size_t i = e.head; i < pieces.size(); ++i) {
-    e.bot = e.bot || names_bot(pieces[i]);
+    std::string lower = pieces[i];
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    e.bot = e.bot || has(lower, "tavrel") || has(lower, "tav_rel");
     copying = copying || has(pieces[i], dod ? "gamedll_osx" : "gamedll_linux");
     if (copying) e.installed += pieces[i];
   }
-  if (game < 4) {
-    e.rebuilt = head + (head.back() == '\n' ? "" : line_end);
-    for (const auto& line : kGames[game]) e.rebuilt += line + line_end;
-  }
+  if (game < 4) e.rebuilt = head + (head.back() == '\n' ? "" : line_end) + ended(kGames[game], line_end);
   return e;
 }
 

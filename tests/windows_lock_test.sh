@@ -14,6 +14,7 @@ set -u
 read -ra wine <<<"$1"
 exe=$2
 examples=$(cd "$3" && pwd)
+source "$(dirname "$0")/lib.sh"
 work=$(mktemp -d)
 mod=$work/mod
 trap 'wait; rm -rf "$work"' EXIT
@@ -34,7 +35,6 @@ setup() {
   [ "$1" = installed ] && (cd "$mod" && "${wine[@]}" "$exe/install.exe")
 }
 
-state() { (cd "$mod" && cksum -- * | paste -sd ' '); }
 
 # check WHAT PROGRAM START MS STATUS LINES END: from the START state, holds
 # liblist.gam for MS, runs PROGRAM, and wants STATUS, LINES lines on
@@ -46,7 +46,7 @@ check() {
   if [ "$end" = done ]; then
     (cd "$mod" && "${wine[@]}" "$exe/$program.exe")
   fi
-  expected=$(state)
+  expected=$(state "$mod")
   setup "$start"
   hold "$ms"
   began=$(date +%s%N)
@@ -54,7 +54,7 @@ check() {
   status=$?
   took=$(( ($(date +%s%N) - began) / 1000000 ))
   wait
-  local said=$(wc -l < "$work/err") now=$(state)
+  local said=$(wc -l < "$work/err") now=$(state "$mod")
   if [ "$status" = "$want" ] && [ "$said" = "$lines" ] && [ ! -s "$work/out" ] && [ "$now" = "$expected" ]; then
     echo "ok   $what ($took ms): $(tr -d '\r' < "$work/err")"
   else
