@@ -84,6 +84,12 @@ bool same_file(const char* a, const char* b);
 // true when it is; false when it is not or is missing.
 bool is_link(const char* name);
 
+// Whether |alias| is only a second name of the file at |of| that can be
+// removed while |of| keeps the file: a symbolic link that resolves to it, or
+// one of two or more hard links of it while |of| is no link.  False when
+// they are not one file, or when removing |alias| could take the file away.
+bool removable_second_name(const char* alias, const char* of);
+
 // Whether |name| is a symbolic link whose target does not exist: true when
 // it is; false otherwise.
 bool is_dangling_link(const char* name);

@@ -162,6 +162,15 @@ bool is_link(const char* name) {
   return lstat(name, &about) == 0 && S_ISLNK(about.st_mode);
 }
 
+bool removable_second_name(const char* alias, const char* of) {
+  struct stat name, other;
+  if (!same_file(alias, of) || lstat(alias, &name) != 0 || lstat(of, &other) != 0)
+    return false;
+  // unlink() takes a symbolic link away, never its target.
+  if (S_ISLNK(name.st_mode)) return true;
+  return !S_ISLNK(other.st_mode) && name.st_nlink >= 2;
+}
+
 bool is_dangling_link(const char* name) {
   struct stat about;
   return is_link(name) && stat(name, &about) != 0 && errno == ENOENT;

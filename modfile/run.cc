@@ -76,16 +76,18 @@ bool take_lock() {
 // A backup name that leads to liblist.gam's own file (an install stopped
 // after its link, or a link made by hand) holds no original of its own:
 // that name alone is removed, and the run goes on as without a backup.
-// When liblist.gam is a symbolic link to the backup's file, removing the
-// backup name could take the file with it: the run is refused instead.
+// Where removing the backup name could take the file with it (liblist.gam
+// a symbolic link to it), the run is refused instead.
 bool drop_second_name(Presence config, Presence* backup) {
   if (*backup != kRegular || config != kRegular ||
       !same_file(kBackupFile, kConfigFile))
     return true;
-  if (!is_link(kBackupFile) && is_link(kConfigFile)) {
+  if (!removable_second_name(kBackupFile, kConfigFile)) {
     note_with_reason("cannot use", kBackupFile,
-                 "liblist.gam is a symbolic link to it, so it is no backup "
-                 "of its own; put the file itself in place of the link");
+                     "it leads to the same file as liblist.gam, so it is no "
+                     "backup of its own, and removing it could take that "
+                     "file too; put the file itself at liblist.gam, without "
+                     "links, and remove the other name by hand");
     return false;
   }
   if (!delete_file(kBackupFile)) {

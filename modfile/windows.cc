@@ -280,6 +280,17 @@ bool is_link(const char* name) {
          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+bool removable_second_name(const char* alias, const char* of) {
+  if (!same_file(alias, of)) return false;
+  // DeleteFileW() takes a reparse point away, never its target.
+  if (is_link(alias)) return true;
+  // Wine shows a Unix symbolic link as the file it resolves to, and
+  // deleting it deletes that file: only two or more hard links are safe.
+  BY_HANDLE_FILE_INFORMATION info;
+  return !is_link(of) && identify(alias, true, &info) &&
+         info.nNumberOfLinks >= 2;
+}
+
 bool is_dangling_link(const char* name) {
   if (!is_link(name)) return false;
   HANDLE file = open_for_reading(name);

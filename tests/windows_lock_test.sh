@@ -85,6 +85,16 @@ timed() {
   fi
 }
 
+# A backup that is a symbolic link to liblist.gam: Wine shows it as the file
+# itself, and deleting it would delete liblist.gam; both programs refuse.
+for program in install uninstall; do
+  setup plain; ln -s liblist.gam "$mod/liblist_tv_backup.gam"
+  (cd "$mod" && "${wine[@]}" "$exe/$program.exe") 2>/dev/null
+  status=$? took=0
+  timed "$program, backup a symbolic link to liblist.gam: refused" 1 0 60000
+  cmp -s "$mod/liblist.gam" "$examples/firearms/liblist.gam" || { echo "FAIL liblist.gam lost"; failed=1; }
+done
+
 setup plain
 double_click install
 timed "double-clicked install shows its outcome for about 3 s" 0 2500 8000
