@@ -35,7 +35,7 @@ const char* const kLines[] = {
     "// Day of Defeat",         "version \"1.0\"",
     "url_info \"100% %s %n %% %d\"", "\\\\server\\share\\",
     "startmap \"map\"",         "//gamedll \"addons\\metamod\\dlls\\metamod.dll\"",
-    "gamedll \"tav_rel\\tav_rel.dll\"", "//gamedll \"TavRel\\tav_rel.dll\"",
+    "gamedll \"tav_rel\\tav_rel.dll\"", "//gamedll \"TavRel\\TAV_REL.dll\"",
 };
 const char* const kMarkers[] = {"mpentity", "gamedll_linux", "gamedll_osx",
                                 "Day of Defeat", "game", "Firearms"};

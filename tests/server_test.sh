@@ -160,10 +160,10 @@ kill %1 2>/dev/null; wait
 # A sticky folder with another account's liblist.gam: refused before
 # anything is made.
 sticky=$work/sticky && mkdir -m 1777 "$sticky" && cp "$examples/firearms/liblist.gam" "$sticky/"
-chown 4242:4343 "$sticky/liblist.gam"
+chown 4242:4343 "$sticky/liblist.gam" && chmod 0644 "$sticky/liblist.gam"
 (cd "$sticky" && setpriv --reuid=4444 --regid=4444 --clear-groups "$bin/install" 2>"$work/err")
-check "sticky folder, another account's file: refused, nothing made" "1 liblist.gam" \
-  "$(wc -l < "$work/err") $(ls -A "$sticky")"
+check "sticky folder, another account's file: refused, nothing made" "1 cannot replace liblist.gam liblist.gam" \
+  "$(wc -l < "$work/err")$(cut -d: -f2 "$work/err") $(ls -A "$sticky")"
 
 # The access ACL goes with the file, and a folder's default ACL does not
 # reach a file that had none.
