@@ -20,7 +20,7 @@ void append_bounded(char* buffer, size_t size, const char* text) {
 
 // Keeps "ACTION NAME[ to OTHER]: REASON" unless a failure is kept already.
 void keep_failure(const char* action, const char* name, const char* other,
-          const char* reason) {
+                  const char* reason) {
   if (failure[0] != '\0') return;
   append_bounded(failure, sizeof failure, action);
   append_bounded(failure, sizeof failure, " ");
@@ -43,14 +43,14 @@ void print_error(const char* text) {
 bool refuse_special(const char* name, Presence presence) {
   if (presence == kForeignLink) {
     note_with_reason("cannot use", name,
-                 "it is a symbolic link that belongs to another account; "
-                 "run the program as that account, or put the file itself "
-                 "in place of the link");
+                     "it is a symbolic link that belongs to another account; "
+                     "run the program as that account, or put the file "
+                     "itself in place of the link");
     return false;
   }
   if (presence != kNotRegular) return true;
   note_with_reason("cannot use", name,
-               "it is a folder, FIFO, device or socket, not a regular file");
+                   "it is a folder, FIFO, device or socket, not a regular file");
   return false;
 }
 
@@ -63,8 +63,8 @@ bool take_lock() {
       return true;
     case kBusy:
       note_with_reason("cannot lock", "the mod folder",
-                   "another process holds a lock on it; try again when it "
-                   "is done");
+                       "another process holds a lock on it; try again when "
+                       "it is done");
       return false;
     case kLockFailed:
       break;
