@@ -1,15 +1,21 @@
-// The mod description file, its backup and the scratch file, and every file
-// operation that the two programs make on them.
+// The mod description file, its backup and the scratch file, and what both
+// programs share: one reading of the folder into facts, the failure and
+// its line, the object that replaces liblist.gam, and the run itself.
 //
-// All names are relative, so every file lies in the current directory: the
-// programs are run from inside the mod's folder.  On Windows every line feed
-// written becomes CR LF and every CR LF read becomes a line feed; every
-// other byte is read and written as it is.  Platform differences stay
-// inside posix.cc and windows.cc, one file for each platform.
+// A run reads what the folder holds once, under the folder lock, into one
+// value of Facts; each program decides its Plan from the facts alone, with
+// no file-system call; then the plan is carried out, or only shown
+// (--dry-run).  Every file-system call is behind disk.h.
 #pragma once
 
+#include <array>
 #include <cstddef>
-#include <cstdio>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "bytes.h"
+#include "disk.h"
 
 // The live mod description file that the game reads.
 inline constexpr char kConfigFile[] = "liblist.gam";
@@ -21,330 +27,240 @@ inline constexpr char kBackupFile[] = "liblist_tv_backup.gam";
 // it.
 inline constexpr char kScratchFile[] = "liblist_tv_temp.gam";
 
-// Input is read in pieces of at most kPieceSize - 1 characters.
+// Input is tested in pieces of at most kPieceSize - 1 characters: a piece
+// ends after a line feed or after 255 characters.
 inline constexpr size_t kPieceSize = 256;
 
-// --- One run at a time -------------------------------------------------------
+// The most bytes of a file that are kept for building a new one; far
+// beyond any real liblist.gam.
+inline constexpr size_t kLargestBuild = 16u << 20;
 
-// What lock_folder() found.
-enum LockResult {
-  kLocked,      // this run holds the lock
-  kNoLocks,     // the file system offers no locks: the run goes on without
-  kBusy,        // another process held a lock on the folder past the wait
-  kLockFailed,  // the folder could not be opened or locked (errno tells)
+// --- Reading -----------------------------------------------------------------------
+
+// The games whose titles uninstall knows, in their rank: when the head
+// names several, the first of them wins.
+enum class Game { firearms, day_of_defeat, battle_grounds, global_warfare, unknown };
+
+// What one reading of a mod description file found.  The head is every
+// piece up to and including the first one that holds "mpentity"; without
+// one, the whole file.
+struct Text {
+  // The bytes read (on Windows CR LF as LF), from the start; the reading
+  // stops after the bot's lines, which nothing that follows can outweigh.
+  Bytes bytes;
+  bool read = false;       // read without an error
+  Reason read_reason;      // why not
+  // Larger than kLargestBuild: |bytes| is empty, and nothing is built.
+  bool too_large = false;
+  bool found_mpentity = false;
+  size_t head_size = 0;    // bytes of the head
+  std::string_view first_end;  // the head's first line end; empty for none
+  bool head_ends_line = true;  // the head's last piece ends a line
+  bool dod = false;      // a head piece holds "Day of Defeat"
+  Game game = Game::unknown;  // the best-ranked title on a head piece that
+                              // also holds "game"
+  // A piece after the head holds "tavrel" or "tav_rel", in any ASCII case:
+  // the bot's lines that install writes, commented out or not.
+  bool bot_lines = false;
+  // Where the tail starts: the first piece after the head that holds
+  // "gamedll_osx" (Day of Defeat) or "gamedll_linux"; kNone for none.
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  size_t tail_start = kNone;
+
+  std::string_view head() const { return {bytes.view().data(), head_size}; }
+  // The tail install keeps; empty where no piece holds the marker.
+  std::string_view tail() const {
+    std::string_view all = bytes.view();
+    if (tail_start == kNone) return {};
+    return {all.data() + tail_start, all.size() - tail_start};
+  }
 };
 
-// Takes the exclusive lock on the current folder that every run of either
-// program holds from its first look at the folder to its last change,
-// trying again over a few seconds while another process holds it; no
-// signal is used.  The system releases it when the process ends, however
-// it ends, and it leaves no file behind.
-LockResult lock_folder();
+// Reads the open file |fd| of about |size| bytes through once, in blocks.
+Text read_mod_text(int fd, size_t size);
 
-// Makes the inherited process state safe for a run: a file-size limit or a
-// closed pipe then fails the write instead of killing the process.
-// answer_arguments() calls it first thing; it does nothing on Windows.
-void settle_process();
+// The line end for the lines that a program adds to |text|: the file's own,
+// or a line feed.
+inline std::string_view line_end(const Text& text) {
+  return text.first_end.empty() ? "\n" : text.first_end;
+}
 
-// --- Looking at names ----------------------------------------------------------
+// Whether |marker| occurs in |piece|: case-sensitive, anywhere.
+inline bool holds(std::string_view piece, std::string_view marker) {
+  return piece.find(marker) != std::string_view::npos;
+}
 
-// What stands at a name, as far as reading it goes.
-enum Presence {
-  kMissing,     // nothing at all: the name is free
-  kUnreadable,  // something that cannot be opened: no permission, a
-                // dangling link; it counts as absent but takes the name
-  kRegular,     // a regular file that can be read (through a link, too)
-  kNotRegular,  // a folder, FIFO, device or socket: never opened, read or
-                // replaced
-  kForeignLink, // a symbolic link of another account than the runner's or
-                // root's: never followed
+// --- What the folder holds ---------------------------------------------------------
+
+// Everything that either program decides from, read once under the lock.
+struct Facts {
+  LockResult lock = LockResult::locked;
+  Reason lock_reason;
+  Folder folder;
+  bool writable = true;  // looked at only by a dry run
+  Reason write_reason;
+  Found config;          // kConfigFile
+  Found backup;          // kBackupFile
+  // The backup name leads to kConfigFile's own file: no backup of its own.
+  bool second_name = false;
+  // The text of kConfigFile, or of kBackupFile where kConfigFile is
+  // missing.
+  Text text;
 };
 
-// What stands at |name|: told from the name first, so that nothing but a
-// regular file is ever opened, then the file is opened and closed again.
-// After kUnreadable the system's error tells why.
-Presence look_at(const char* name);
+// Looks at the folder's two names and reads the text that a plan needs.
+void read_folder(Facts& facts);
 
-// Whether this run may rename over or delete |name| as far as ownership
-// goes: false in a sticky folder (mode 1777) when neither |name| nor the
-// folder belongs to the runner and the runner is not root; true otherwise.
-bool may_replace(const char* name);
+// --- Failures and outcomes ---------------------------------------------------------
 
-// Whether anything at all stands at |name|, a dangling link included: true
-// when it does or when that cannot be told; false when the name is free.
-bool name_taken(const char* name);
+// What could not be done and why, described when it happened.
+struct Failure {
+  const char* action = nullptr;  // "cannot rename", ...; nullptr when
+                                 // |text| says it all
+  const char* name = nullptr;    // the file it was done to
+  const char* other = nullptr;   // the new name, for a rename
+  const char* text = nullptr;    // a fixed reason; nullptr for |reason|
+  Reason reason;                 // the system's reason
+};
 
-// Whether the names |a| and |b| lead to one file, following symbolic links
-// at either (two hard links, or a symbolic link that resolves to the
-// other): true when they do; false when they do not or either cannot be
-// resolved.
-bool same_file(const char* a, const char* b);
-
-// Whether |name| itself is a symbolic link (on Windows, a reparse point):
-// true when it is; false when it is not or is missing.
-bool is_link(const char* name);
-
-// Whether |alias| is only a second name of the file at |of| that can be
-// removed while |of| keeps the file: a symbolic link that resolves to it, or
-// one of two or more hard links of it while |of| is no link.  False when
-// they are not one file, or when removing |alias| could take the file away.
-bool removable_second_name(const char* alias, const char* of);
-
-// Whether |name| is a symbolic link whose target does not exist: true when
-// it is; false otherwise.
-bool is_dangling_link(const char* name);
-
-// --- Results and failures ------------------------------------------------------
+// A call that has just failed: "ACTION NAME[ to OTHER]: SYSTEM'S REASON".
+Failure failed_call(const char* action, const char* name,
+                    const char* other = nullptr);
+// A call that failed earlier, with the |reason| kept then.
+Failure failed_with(const char* action, const char* name, const Reason& reason);
+// A refusal for what the folder holds: "ACTION NAME: TEXT", or TEXT alone.
+Failure refusal(const char* text, const char* action = nullptr,
+                const char* name = nullptr);
 
 // The exit statuses of both programs.
 enum Status {
   kDone = 0,         // the folder is in the state the program is for
-  kFailed = 1,       // the switch could not be made
+  kFailed = 1,       // the switch was not made; one line says why
   kNothingHere = 2,  // neither kConfigFile nor kBackupFile is in the folder
 };
 
-// The first failure of a run is kept for the one line that the program
-// prints on standard error when the switch cannot be made; failures of the
-// clean-up that follows it do not replace it.  The file layer records
-// nothing: some of its failures are ordinary steps (a link refused on a
-// file system without links, a name that is free), so the program records
-// the failures it reports.
+// What the folder holds after a failure, for the end of its line.
+inline constexpr char kUnchanged[] = "nothing was changed";
 
-// Keeps "ACTION NAME: REASON" (or "ACTION NAME to OTHER: REASON" when
-// |other| is not nullptr) as the run's failure unless one is kept already,
-// REASON being the system's reason for the call that has just failed.
-void note_failed_call(const char* action, const char* name,
-                      const char* other = nullptr);
-
-// Keeps "ACTION NAME: REASON" as the run's failure, with the given
-// |reason|, unless one is kept already.
-void note_with_reason(const char* action, const char* name,
-                      const char* reason);
-
-// Keeps the step that |failure| (below) describes as the run's failure
-// unless one is kept already.
-struct StepFailure;
-void note_failed_step(const StepFailure& failure);
-
-// Prints "PROGRAM: FAILURE; STATE" on standard error as one line, the kept
-// failure and |state| saying what the folder holds now: kFailed.
-Status report_failure(const char* program, const char* state);
-
-// Prints on standard error that there is nothing to switch in this folder
-// and where PROGRAM is meant to be run: kNothingHere.
-Status report_nothing_here(const char* program);
-
-// Writes the system's reason for the call that has just failed (errno; the
-// last Win32 error on Windows) into |reason|, |size| bytes at most.
-void system_reason(char* reason, size_t size);
-
-// Prints "PROGRAM: TEXT" on standard error as one line, for a switch that
-// is refused for what the folder holds rather than for a failed call:
-// kFailed.
-Status report_refusal(const char* program, const char* text);
-
-// Answers the command line of PROGRAM before the folder is looked at.
-// Without arguments: -1, and the run goes on.  "-h", "--help" or "/?"
-// alone: prints |usage| and the exit statuses 1 and 2 that both programs
-// share on standard output, 0.  "--version" alone: prints
-// the program's name and version on standard output, 0.  Anything else:
-// prints on standard error that PROGRAM takes no arguments, 1.
-int answer_arguments(const char* program, int argc, char** argv,
-                     const char* usage);
-
-// Ends a run that ended with |status|.  Where the program's console is its
-// own (a double-click on Windows), prints |done| on success (the failure
-// line is printed already), lets go of the folder lock and keeps the
-// window open for a few seconds so that the line can be read; elsewhere
-// does nothing.  Returns |status|.
-int end_run(Status status, const char* done);
-
-// Starts a run of either program: takes the folder lock, removes a scratch
-// file left by a killed run, and sets |config| and |backup| to what stands
-// at kConfigFile and kBackupFile.  A backup name that is only another name
-// of kConfigFile's file (an install stopped after its link) is no backup:
-// that name alone is removed, and |backup| is kMissing.  True when the run
-// may go on; false, with the failure noted, when another run kept the lock,
-// either name holds a folder, FIFO, device or socket, or such a second name
-// cannot be removed.
-bool begin_run(Presence* config, Presence* backup);
-
-// --- Reading -------------------------------------------------------------------
-
-// Opens the regular file |name| for reading (a symbolic link only of the
-// runner's or root's): the stream; nullptr when |name| is missing, cannot
-// be opened, is not a regular file or changed while it was opened.
-FILE* open_input(const char* name);
-
-// Reads the next byte of |input|, a CR LF counting as one line feed on
-// Windows: the byte; EOF at the end of the file or on a read error.
-int read_byte(FILE* input);
-
-// Reads the next piece of |input| into |piece|: at most kPieceSize - 1
-// characters, ending after the first line feed or at the end of the file, and
-// NUL-terminated after them.  Returns the piece's length (NUL bytes inside
-// count); 0 at the end of the file or on a read error.
-size_t read_piece(FILE* input, char piece[kPieceSize]);
-
-// Closes |input|: true when no read failed, false after a read error.
-bool close_input(FILE* input);
-
-// Whether |marker| occurs in the |length| bytes of |piece|: case-sensitive,
-// anywhere, across NUL bytes.
-bool holds(const char* piece, size_t length, const char* marker);
-
-// The line end that ends |piece|: "\r\n", "\n", or nullptr when the piece does
-// not end with a line feed.
-const char* line_end_of(const char* piece, size_t length);
-
-// Whether |marker|, in lower case, occurs in the |length| bytes of |piece|
-// in any ASCII case.
-bool holds_any_case(const char* piece, size_t length, const char* marker);
-
-// What reading a head found.  The head of a file is every piece up to and
-// including the first one that holds "mpentity".
-struct Head {
-  bool found_mpentity;   // the head ends at a piece that holds "mpentity"
-  const char* line_end;  // the file's first line end, or nullptr for none
-  bool ends_line;        // the head's last piece ends with a line feed
+// What a run did, or would do: the words after "changed:" or "would
+// change:", or after "no change:" (then |would| and |did| are the same).
+struct Words {
+  const char* would = nullptr;
+  const char* did = nullptr;
 };
 
-// Called with each piece of a head and the caller's |context|, for the
-// flags that the caller takes from the head.
-using NotePiece = void (*)(void* context, const char* piece, size_t length);
-
-// Reads the head of |input| from where the stream stands, passing each piece
-// to |note| (unless it is nullptr) with |context| and, unless |output| is nullptr, appending it to
-// |output|.  Fills |head| and returns true when every piece was read and
-// written; false on a read or write error.  Without "mpentity" the whole
-// file is read.
-bool read_head(FILE* input, FILE* output, NotePiece note, void* context,
-               Head* head);
-
-// What a whole reading of liblist.gam found.
-struct Survey {
-  Head head;
-  // Some piece after the head holds "tavrel" or "tav_rel", in any case:
-  // the bot's lines that install writes, commented out or not.
-  bool has_bot_lines;
+// How a run ends.
+struct Outcome {
+  Status status = kDone;
+  Failure failure;               // kFailed: what failed
+  const char* state = kUnchanged;  // kFailed: what the folder holds now
+  Words words;                   // kDone: what was done
+  bool changed = false;          // kDone: the folder was changed
 };
 
-// Reads |input| from its start: its head, passing each head piece to |note|
-// with |context|, then the pieces after it.  Fills |survey| and returns
-// true when every piece was read; false on a read error.
-bool survey_file(FILE* input, NotePiece note, void* context, Survey* survey);
+Outcome failed(const Failure& failure, const char* state = kUnchanged);
+Outcome nothing_here();
+Outcome no_change(const char* words);
 
-// Reads kConfigFile through with survey_file(): true with |survey| filled;
-// false, with the failure noted, when it cannot be opened or read.
-bool survey_config(NotePiece note, void* context, Survey* survey);
+// --- The plan -------------------------------------------------------------------------
 
-// Sets |input| back to its start for a second reading: true on success.
-bool rewind_input(FILE* input);
-
-// --- Writing -------------------------------------------------------------------
-//
-// Every output is one stream, created by this run and kept open through
-// every write, the change of mode and owner and the flush, until it is
-// complete: no output is ever opened again by name, so nothing put at its
-// name meanwhile is written to.  No write ever follows a symbolic link.
-
-// Creates |name| for writing (in text mode on Windows), only where nothing
-// stands at that name: the stream; nullptr, with the system's error telling
-// why, when the name is taken or the creation fails.
-FILE* create_output(const char* name);
-
-// Writes the |length| bytes of |text| verbatim to |output|: true when all of
-// them were taken, false on a write error.
-bool append_text(FILE* output, const char* text, size_t length);
-
-// Writes |count| lines to |output|, each followed by |line_end|: true when
-// all of them were taken, false on a write error.
-bool append_lines(FILE* output, const char* const lines[], size_t count,
-                  const char* line_end);
-
-// Gives the new file |output| the permission bits and access ACL of the
-// open file |original| and, where the process may, its owner and group:
-// true when it has the original's bits and ACL afterwards (some file
-// systems refuse any change but give every file the same bits); false on
-// failure.  On Windows the file keeps the permissions it inherited from the
-// folder: true.
-bool copy_permissions(FILE* output, FILE* original);
-
-// Forces what has been written to |output| onto the disk: true on success,
-// false on failure.
-bool flush_to_disk(FILE* output);
-
-// --- Names ---------------------------------------------------------------------
-
-// Forces the current folder's entries (created and renamed names) onto the
-// disk: true on success; false where the file system refuses it.
-bool sync_folder();
-
-// Deletes the file or link |name|, never a link's target and never a
-// folder: true on success, false on failure.
-bool delete_file(const char* name);
-
-// Gives the file |from| the second name |to| as a hard link, |from| staying
-// in place, then forces the folder onto the disk: true on success; false
-// when |to| is taken or the file system has no hard links (FAT, exFAT, many
-// network file systems).
-bool link_file(const char* from, const char* to);
-
-// Renames |from| to |to| only when nothing stands at |to|, then forces the
-// folder onto the disk: true when the rename succeeded; false when |to| is
-// taken or the rename fails, both names unchanged.
-bool rename_file(const char* from, const char* to);
-
-// Renames |from| to |to| in one step, replacing any file named |to|, then
-// forces the folder onto the disk: true when the rename succeeded; false on
-// failure, both names unchanged.
-bool replace_file(const char* from, const char* to);
-
-// Sets the modification time of |name| to now, without following a link:
-// true on success, false on failure.
-bool touch_file(const char* name);
-
-// --- Building a new file -------------------------------------------------------
-//
-// A new liblist.gam is made in kScratchFile, written through the one stream
-// that created it, finished (permissions, flushed to disk), and then either
-// committed (renamed into place) or discarded.
-
-// A step of building or committing that failed, described when it failed,
-// so that the clean-up after it cannot change the reason.  The layer only
-// describes it; the program records it when it is the failure to report.
-struct StepFailure {
-  const char* action;  // what could not be done: "cannot write", ...
-  const char* name;    // the file it was done to
-  const char* other;   // the new name, for a rename; else nullptr
-  char reason[256];    // the system's reason
+// What a run carries out; each program decides its own from the facts.
+enum class Step {
+  none,                 // nothing: the outcome is the plan's own
+  switch_to_bot,        // install: build from liblist.gam, keep the original
+  finish_switch,        // install: build from the backup alone
+  restore,              // uninstall: rename the backup over liblist.gam
+  rebuild,              // uninstall: build from liblist.gam's head
+  rebuild_beside_backup,  // uninstall: the same, the backup unreadable
 };
 
-// Fills |failure| with |action|, |name|, |other| and the system's reason for
-// the call that has just failed.
-void describe_failure(StepFailure* failure, const char* action,
-                      const char* name, const char* other = nullptr);
+struct Plan {
+  Step step = Step::none;
+  // First remove the backup name, a second name of liblist.gam's file.
+  bool drop_second_name = false;
+  // How the run ends when every step works (the words of a change).
+  Outcome outcome;
+};
 
-// Writes the new file to |output| from |source| with the caller's
-// |context|: true when every piece was read and everything was written.
-using WriteNewFile = bool (*)(FILE* source, FILE* output, void* context);
+// A plan that changes the folder by |step|, with |words|.
+Plan change(Step step, Words words);
+// A plan that ends at once with |outcome|.
+Plan end_with(Outcome outcome);
 
-// Builds kScratchFile from the open input |source|, the file |source_name|:
-// creates it, lets |write| fill it from |source| with |context|, and
-// finishes it as the replacement of |source|.  True when the scratch file is
-// complete, has the source's permissions and is on disk; false, with
-// |failure| describing the step that failed (the creation, a read, a write,
-// the permissions, the flush), and then no scratch file is left.
-bool build_scratch(FILE* source, const char* source_name, WriteNewFile write,
-                   void* context, StepFailure* failure);
+// The refusals that both programs make before they decide anything: a lock
+// that was not taken, a folder, FIFO, device or socket or a link that is not
+// followed at either name, another account's file in a sticky folder, and a
+// backup name that cannot be dropped as a second name.
+std::optional<Failure> refuse_unsafe(const Facts& facts);
 
-// Renames the finished scratch file over |name| in one step and forces the
-// folder onto the disk: true when it is in place; false, with |failure|
-// describing the rename, and then the scratch file is removed and |name| is
-// as it was.
-bool commit_scratch(const char* name, StepFailure* failure);
+// The refusal of a plan that would change a folder that does not allow it:
+// append-only, or (foreseen by a dry run) not writable.
+std::optional<Failure> refuse_unchangeable(const Facts& facts);
 
-// Removes the scratch file: this run's own that is not to be committed, or
-// one that a killed run left.  A missing file is no error, and a failure is
-// ignored: the next run removes it.
-void discard_scratch();
+// The failure that an unreadable |found| at |name| makes.
+Failure cannot_open(const Found& found, const char* name);
+
+// --- Replacing liblist.gam --------------------------------------------------------------
+
+// The bytes of a new file, in order.
+struct Parts {
+  std::array<std::string_view, 32> list;
+  size_t count = 0;
+  void add(std::string_view part) { list[count++] = part; }
+  // Adds each of |lines| followed by |line_end|.
+  void add_lines(std::span<const char* const> lines, std::string_view line_end);
+  std::span<const std::string_view> all() const { return {list.data(), count}; }
+};
+
+// A new file made in kScratchFile, as the replacement of an open file: it
+// is written, finished with the original's permissions and flushed to disk,
+// then committed over its name by one rename.  Unless it was committed,
+// the scratch file is removed when the object goes, so no caller ever
+// removes it by hand.
+class Replacement {
+ public:
+  // Creates kScratchFile; failure() says when that failed.
+  Replacement();
+  ~Replacement();
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
+
+  std::optional<Failure> failure() const { return failure_; }
+  // Writes |parts| in order.
+  std::optional<Failure> write(std::span<const std::string_view> parts);
+  // Gives it the permissions of the open file |original| named
+  // |original_name|, flushes it to disk and closes it.
+  std::optional<Failure> finish(int original, const char* original_name);
+  // Renames it over |name| in one step and flushes the folder.
+  std::optional<Failure> commit(const char* name);
+
+ private:
+  Descriptor file_;
+  std::optional<Failure> failure_;
+  bool made_ = false;
+  bool committed_ = false;
+};
+
+// Replaces kConfigFile by |parts|, built as the replacement of |original|
+// named |original_name|: build, finish, then (|keep_original|) keep the
+// original under kBackupFile, as a second name or, without hard links, by
+// moving it there, then commit, undoing the backup when the commit fails.
+// kConfigFile is at every moment the original or the complete new file.
+Outcome replace_config(Facts& facts, Found& original,
+                       const char* original_name, const Parts& parts,
+                       bool keep_original, Words words);
+
+// --- The run ---------------------------------------------------------------------------
+
+// What each program brings to the run.
+struct Program {
+  const char* name;     // "install"
+  const char* usage;    // the first lines of --help
+  const char* success;  // what exit status 0 means, for --help
+  Plan (*decide)(const Facts&);  // no file-system call
+  Outcome (*carry_out)(Facts&, const Plan&);
+};
+
+// Runs |program| with its command line: reads the folder, decides, and
+// carries the plan out or shows it; prints the lines; the exit status.
+int run_program(const Program& program, int argc, char** argv);

@@ -1,40 +1,71 @@
-// The file layer on POSIX systems: the folder lock, looking at names,
-// opening, creating, finishing, linking, renaming, deleting and touching
-// files.
+// The file layer on POSIX systems.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <time.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/fs.h>
+#endif
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
-#include "modfile.h"
+#include "bytes.h"
+#include "disk.h"
+
+const char kSystemName[] = "Linux";
+
+const char* bot_library(bool dod) {
+  // The bot has a Linux library only for Day of Defeat; every other game's
+  // Linux server keeps loading the game's own.
+  return dod ? "tavrel/tavrel.so" : nullptr;
+}
 
 // How long a run waits for another run in the same folder to finish.
-static constexpr int kLockWaitMs = 5000;
+static constexpr long long kLockWaitMs = 5000;
 
-void system_reason(char* reason, size_t size) {
-  const char* text = strerror(errno);
-  size_t at = 0;
-  for (; text[at] != '\0' && at + 1 < size; ++at) reason[at] = text[at];
-  reason[at] = '\0';
+Reason last_reason() {
+  Reason reason;
+  append_to(reason.text, std::strerror(errno));
+  return reason;
 }
 
-int end_run(Status status, const char*) {
-  // A terminal window stays open after the program: nothing to wait for.
-  return status;
+bool close_descriptor(int fd) {
+  return close(fd) == 0;
 }
+
+// --- The process -------------------------------------------------------------
 
 void settle_process() {
-  // A file-size limit then fails the write with EFBIG, and a closed
-  // standard error only loses the message: neither kills the run midway.
+  // A file-size limit then fails the write with EFBIG, and a closed pipe
+  // only loses a message: neither kills the run midway.
   (void)signal(SIGXFSZ, SIG_IGN);
   (void)signal(SIGPIPE, SIG_IGN);
 }
+
+std::span<const char* const> command_words(int argc, char** argv,
+                                           CommandLine&) {
+  if (argc < 1) return {};
+  return {argv + 1, static_cast<size_t>(argc - 1)};
+}
+
+bool enter_folder(const char* folder) {
+  return chdir(folder) == 0;
+}
+
+bool own_console() {
+  // A terminal window stays open after the program.
+  return false;
+}
+
+void hold_window(bool) {}
+
+// --- The folder ------------------------------------------------------------------
 
 // Sleeps |ms| milliseconds; an interruption only shortens the sleep.
 static void pause_ms(long ms) {
@@ -49,101 +80,144 @@ static long long now_ms() {
   return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
 
-LockResult lock_folder() {
+FolderLock::FolderLock() : result_(LockResult::failed) {
   // flock() on the folder itself: no file is made, and the lock goes with
-  // the descriptor, which stays open until the process ends.
+  // the descriptor, which stays open as long as the object.
   int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return kLockFailed;
+  if (fd < 0) {
+    reason_ = last_reason();
+    return;
+  }
   // Non-blocking attempts over the wait, so that no signal is needed to
   // end it and no inherited signal mask or handler can make it hang.
   long long deadline = now_ms() + kLockWaitMs;
   for (;;) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return kLocked;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      result_ = LockResult::locked;
+      held_ = fd;
+      return;
+    }
     int error = errno;
     if (error == ENOLCK || error == EOPNOTSUPP || error == ENOTSUP) {
-      // A file system that offers no lock at all (some network ones).
-      (void)close(fd);
-      return kNoLocks;
+      result_ = LockResult::no_locks;  // some network file systems
+      break;
     }
     if (error != EWOULDBLOCK && error != EINTR) {
-      (void)close(fd);
-      errno = error;
-      return kLockFailed;
+      reason_ = last_reason();
+      break;
     }
-    if (now_ms() >= deadline) break;
+    if (now_ms() >= deadline) {
+      result_ = LockResult::busy;
+      break;
+    }
     pause_ms(10);
   }
   (void)close(fd);
-  return kBusy;
 }
 
-// Looks at |name| the way the programs may use it: fills |target| with
-// what it leads to.  A symbolic link is followed only when it belongs to
-// the account the program runs as, or to root: one of another account may
-// point anywhere that account cannot read itself.  kRegular when |name|
-// leads to a regular file; kForeignLink for another account's link;
-// kNotRegular for a folder, FIFO, device or socket; kUnreadable when the
-// target cannot be looked at (a dangling link, say: errno tells);
-// kMissing when nothing stands at |name|.  Nothing is opened.
-static Presence look_up(const char* name, struct stat* target) {
+FolderLock::~FolderLock() {
+  if (held_ >= 0) (void)close(static_cast<int>(held_));
+}
+
+Folder look_at_folder() {
+  Folder folder;
+  folder.runner = geteuid();
+  // Root follows no link where the folder cannot be looked at.
+  folder.guarded = folder.runner == 0;
+  int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  struct stat about;
+  if (fd < 0 || fstat(fd, &about) != 0) {
+    if (fd >= 0) (void)close(fd);
+    return folder;
+  }
+  folder.owner = about.st_uid;
+  folder.sticky = (about.st_mode & S_ISVTX) != 0;
+  // Root in a folder that another account owns or may write: that account
+  // can change where any link there leads.
+  folder.guarded = folder.runner == 0 &&
+                   (about.st_uid != 0 || (about.st_mode & (S_IWGRP | S_IWOTH)) != 0);
+#if defined(__linux__) && defined(FS_IOC_GETFLAGS)
+  // Where the flags cannot be read, a rename that fails says so later.
+  int flags = 0;
+  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) folder.append_only = (flags & FS_APPEND_FL) != 0;
+#endif
+  (void)close(fd);
+  return folder;
+}
+
+bool folder_writable(Reason* reason) {
+  if (faccessat(AT_FDCWD, ".", W_OK | X_OK, AT_EACCESS) == 0) return true;
+  if (errno != EACCES && errno != EPERM && errno != EROFS) return true;
+  *reason = last_reason();
+  return false;
+}
+
+// --- Names -----------------------------------------------------------------------
+
+// Marks |found| unreadable, for the reason of the call that just failed.
+static void mark_unreadable(Found& found) {
+  found.kind = Kind::unreadable;
+  found.reason = last_reason();
+}
+
+Found look_at(const char* name, const Folder& folder) {
+  Found found;
   struct stat own;
-  if (lstat(name, &own) != 0) return errno == ENOENT ? kMissing : kUnreadable;
-  if (S_ISLNK(own.st_mode)) {
-    if (own.st_uid != geteuid() && own.st_uid != 0) return kForeignLink;
-    if (stat(name, target) != 0) return kUnreadable;
-  } else {
-    *target = own;
+  if (lstat(name, &own) != 0) {
+    if (errno != ENOENT) mark_unreadable(found);
+    return found;
   }
-  return S_ISREG(target->st_mode) ? kRegular : kNotRegular;
+  found.owner = own.st_uid;
+  found.link = S_ISLNK(own.st_mode);
+  struct stat target = own;
+  int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  if (!found.link) {
+    // Opened as what it is: a link put there since the look is refused.
+    flags |= O_NOFOLLOW;
+  } else if (own.st_uid != geteuid() && own.st_uid != 0) {
+    // Another account's link may point anywhere that account cannot read.
+    found.kind = Kind::foreign_link;
+    return found;
+  } else if (folder.guarded) {
+    // Root's own link may lead on through the other account's folders.
+    found.kind = Kind::guarded_link;
+    return found;
+  } else if (stat(name, &target) != 0) {
+    found.dangling = errno == ENOENT;
+    mark_unreadable(found);
+    return found;
+  }
+  if (!S_ISREG(target.st_mode)) {
+    found.kind = Kind::special;  // never opened
+    return found;
+  }
+  Descriptor file(open(name, flags));
+  struct stat opened;
+  if (!file || fstat(file.get(), &opened) != 0) {
+    mark_unreadable(found);
+    return found;
+  }
+  if (!S_ISREG(opened.st_mode)) {
+    found.kind = Kind::special;  // put there since the look: never read
+    return found;
+  }
+  if (found.link && (opened.st_dev != target.st_dev || opened.st_ino != target.st_ino)) {
+    errno = EAGAIN;  // the link changed between the look and the open
+    mark_unreadable(found);
+    return found;
+  }
+  found.kind = Kind::regular;
+  found.id = {static_cast<std::uint64_t>(opened.st_dev),
+              static_cast<std::uint64_t>(opened.st_ino)};
+  found.links = opened.st_nlink;
+  found.size = static_cast<std::uint64_t>(opened.st_size);
+  found.file = std::move(file);
+  return found;
 }
 
-// Opens the regular file |name|, as look_up() found it, for reading without
-// blocking and without making a terminal the controlling one: the
-// descriptor; -1 when it cannot be opened, or is no longer the file that
-// was looked at (EAGAIN).
-static int open_regular(const char* name, Presence* presence) {
-  struct stat looked, opened;
-  *presence = look_up(name, &looked);
-  if (*presence != kRegular) {
-    if (*presence != kUnreadable) errno = EINVAL;
-    return -1;
-  }
-  int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    *presence = kUnreadable;
-    return -1;
-  }
-  if (fstat(fd, &opened) != 0 || opened.st_dev != looked.st_dev ||
-      opened.st_ino != looked.st_ino || !S_ISREG(opened.st_mode)) {
-    (void)close(fd);
-    *presence = kUnreadable;
-    errno = EAGAIN;  // changed between the look and the open
-    return -1;
-  }
-  return fd;
-}
-
-FILE* open_input(const char* name) {
-  Presence presence;
-  int fd = open_regular(name, &presence);
-  if (fd < 0) return nullptr;
-  // Back to blocking reads: a regular file never blocks anyway.
-  int flags = fcntl(fd, F_GETFL);
-  if (flags != -1) (void)fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  FILE* input = fdopen(fd, "r");
-  if (input == nullptr) (void)close(fd);
-  return input;
-}
-
-int read_byte(FILE* input) {
-  return getc(input);
-}
-
-Presence look_at(const char* name) {
-  Presence presence;
-  int fd = open_regular(name, &presence);
-  if (fd >= 0) (void)close(fd);  // nothing was read: only the open matters
-  return presence;
+bool file_exists(const char* path) {
+  struct stat about;
+  return stat(path, &about) == 0 && !S_ISDIR(about.st_mode);
 }
 
 bool name_taken(const char* name) {
@@ -151,56 +225,37 @@ bool name_taken(const char* name) {
   return lstat(name, &about) == 0 || errno != ENOENT;
 }
 
-bool same_file(const char* a, const char* b) {
-  struct stat first, second;
-  return stat(a, &first) == 0 && stat(b, &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+bool removes_here(const char*, const Folder&) {
+  // unlink() and rename() act on a link itself, never on its target.
+  return true;
 }
 
-bool is_link(const char* name) {
-  struct stat about;
-  return lstat(name, &about) == 0 && S_ISLNK(about.st_mode);
-}
+// --- Reading and writing -----------------------------------------------------------
 
-bool removable_second_name(const char* alias, const char* of) {
-  struct stat name, other;
-  if (!same_file(alias, of) || lstat(alias, &name) != 0 || lstat(of, &other) != 0)
-    return false;
-  // unlink() takes a symbolic link away, never its target.
-  if (S_ISLNK(name.st_mode)) return true;
-  return !S_ISLNK(other.st_mode) && name.st_nlink >= 2;
-}
-
-bool is_dangling_link(const char* name) {
-  struct stat about;
-  return is_link(name) && stat(name, &about) != 0 && errno == ENOENT;
-}
-
-bool may_replace(const char* name) {
-  struct stat folder, file;
-  uid_t runner = geteuid();
-  if (runner == 0 || stat(".", &folder) != 0 || !(folder.st_mode & S_ISVTX))
-    return true;
-  // In a sticky folder only the owner of a name, of the folder, or root
-  // may rename over it or remove it.
-  return folder.st_uid == runner || lstat(name, &file) != 0 ||
-         file.st_uid == runner;
-}
-
-FILE* create_output(const char* name) {
-  // O_EXCL fails on any existing name, a link included, and follows none.
-  int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                S_IRUSR | S_IWUSR);
-  if (fd < 0) return nullptr;
-  FILE* output = fdopen(fd, "w");
-  if (output == nullptr) {
-    int error = errno;
-    (void)close(fd);
-    (void)unlink(name);  // this run's own, empty
-    errno = error;
+long read_text(int fd, std::span<char> buffer) {
+  for (;;) {
+    ssize_t got = read(fd, buffer.data(), buffer.size());
+    if (got >= 0 || errno != EINTR) return got;
   }
-  return output;
 }
+
+Descriptor create_file(const char* name) {
+  // O_EXCL fails on any existing name, a link included, and follows none.
+  return Descriptor(open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                         S_IRUSR | S_IWUSR));
+}
+
+bool write_text(int fd, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t put = write(fd, text.data(), text.size());
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    text.remove_prefix(static_cast<size_t>(put));
+  }
+  return true;
+}
+
+void release_before_rename(Descriptor&) {}
 
 // The bits that the finished file takes from the original: read, write and
 // execute for owner, group and others.
@@ -236,29 +291,39 @@ static constexpr char kAclAttribute[] = "system.posix_acl_access";
 // new file rights that the original did not grant): true when |to| ends up
 // so; false on failure.
 static bool give_acl(int to, int from) {
-  char acl[4096];  // about 500 entries, far beyond any real file's
-  ssize_t size = fgetxattr(from, kAclAttribute, acl, sizeof acl);
-  if (size >= 0)
-    return fsetxattr(to, kAclAttribute, acl, static_cast<size_t>(size), 0) == 0;
+  Bytes acl;
+  for (;;) {
+    // The size first; it may grow before the second call, then again.
+    ssize_t size = fgetxattr(from, kAclAttribute, nullptr, 0);
+    if (size < 0) break;
+    std::span<char> room = acl.room(static_cast<size_t>(size));
+    if (room.size() < static_cast<size_t>(size)) {
+      errno = ENOMEM;
+      return false;
+    }
+    size = fgetxattr(from, kAclAttribute, room.data(), room.size());
+    if (size >= 0)
+      return fsetxattr(to, kAclAttribute, room.data(), static_cast<size_t>(size), 0) == 0;
+    if (errno != ERANGE) return false;
+  }
   // No ACL (ENODATA), or a file system without them: nothing to copy.
   if (errno != ENODATA && errno != ENOTSUP) return false;
   return fremovexattr(to, kAclAttribute) == 0 || errno == ENODATA ||
          errno == ENOTSUP;
 }
 
-bool copy_permissions(FILE* output, FILE* original) {
-  struct stat from;
-  if (fstat(fileno(original), &from) != 0) return false;
+bool copy_permissions(int to, int from) {
+  struct stat original;
+  if (fstat(from, &original) != 0) return false;
   // The owner first: fchown() clears the set-user-ID and set-group-ID bits,
   // and the bits are checked last.  The ACL before the bits, since setting
   // it sets the group bits from its mask.
-  give_owner(fileno(output), from);
-  return give_acl(fileno(output), fileno(original)) &&
-         give_bits(fileno(output), from);
+  give_owner(to, original);
+  return give_acl(to, from) && give_bits(to, original);
 }
 
-bool flush_to_disk(FILE* output) {
-  return fsync(fileno(output)) == 0;
+bool flush_file(int fd) {
+  return fsync(fd) == 0;
 }
 
 bool sync_folder() {
@@ -269,7 +334,7 @@ bool sync_folder() {
   return synced && closed;
 }
 
-bool delete_file(const char* name) {
+bool remove_name(const char* name) {
   // unlink() takes a link away, never its target, and never a folder.
   return unlink(name) == 0;
 }
@@ -277,7 +342,7 @@ bool delete_file(const char* name) {
 // A folder that cannot be flushed (some file systems refuse it) leaves the
 // link or rename done, only less sure to outlive a power cut: the result is
 // ignored.
-bool link_file(const char* from, const char* to) {
+bool link_name(const char* from, const char* to) {
   // link() never replaces |to|; a symbolic link at |from| is linked itself.
   if (link(from, to) != 0) return false;
   (void)sync_folder();
@@ -304,18 +369,18 @@ static bool rename_no_replace(const char* from, const char* to) {
   return rename(from, to) == 0;
 }
 
-bool rename_file(const char* from, const char* to) {
+bool rename_name(const char* from, const char* to) {
   if (!rename_no_replace(from, to)) return false;
   (void)sync_folder();
   return true;
 }
 
-bool replace_file(const char* from, const char* to) {
+bool replace_name(const char* from, const char* to) {
   if (rename(from, to) != 0) return false;
   (void)sync_folder();
   return true;
 }
 
-bool touch_file(const char* name) {
+bool touch_name(const char* name) {
   return utimensat(AT_FDCWD, name, nullptr, AT_SYMLINK_NOFOLLOW) == 0;
 }

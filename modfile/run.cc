@@ -1,219 +1,346 @@
-// The start of a run, and the one line that a run prints when it fails.
+// The run of either program: its command line, the reading of the folder,
+// the refusals both programs share, and the one place that prints how a
+// run ended.
+#include <cstdio>
 #include <cstring>
 
 #include "modfile.h"
 
+// --- Failures and outcomes ---------------------------------------------------------
+
+Failure failed_call(const char* action, const char* name, const char* other) {
+  Failure failure = failed_with(action, name, last_reason());
+  failure.other = other;
+  return failure;
+}
+
+Failure failed_with(const char* action, const char* name, const Reason& reason) {
+  Failure failure;
+  failure.action = action;
+  failure.name = name;
+  failure.reason = reason;
+  return failure;
+}
+
+Failure refusal(const char* text, const char* action, const char* name) {
+  Failure failure;
+  failure.action = action;
+  failure.name = name;
+  failure.text = text;
+  return failure;
+}
+
+Outcome failed(const Failure& failure, const char* state) {
+  Outcome outcome;
+  outcome.status = kFailed;
+  outcome.failure = failure;
+  outcome.state = state;
+  return outcome;
+}
+
+Outcome nothing_here() {
+  Outcome outcome;
+  outcome.status = kNothingHere;
+  return outcome;
+}
+
+Outcome no_change(const char* words) {
+  Outcome outcome;
+  outcome.words = {words, words};
+  return outcome;
+}
+
+Plan change(Step step, Words words) {
+  Plan plan;
+  plan.step = step;
+  plan.outcome.words = words;
+  return plan;
+}
+
+Plan end_with(Outcome outcome) {
+  Plan plan;
+  plan.outcome = outcome;
+  return plan;
+}
+
+Failure cannot_open(const Found& found, const char* name) {
+  return failed_with("cannot open", name, found.reason);
+}
+
+// --- What the folder holds ---------------------------------------------------------
+
+void read_folder(Facts& facts) {
+  facts.backup = look_at(kBackupFile, facts.folder);
+  facts.config = look_at(kConfigFile, facts.folder);
+  // Install finishes a switch from the backup alone, so its text is read
+  // where liblist.gam is missing.
+  const Found& source = facts.config.kind == Kind::missing ? facts.backup : facts.config;
+  if (source.kind == Kind::regular) facts.text = read_mod_text(source.file.get(), source.size);
+  facts.second_name = facts.backup.kind == Kind::regular &&
+                      facts.config.kind == Kind::regular && facts.backup.id == facts.config.id;
+}
+
 namespace {
 
-// The run's first failure, as "ACTION NAME: REASON"; empty while none.
-char failure[512];
-
-// Appends |text| to |buffer| as far as it fits, keeping it NUL-terminated.
-void append_bounded(char* buffer, size_t size, const char* text) {
-  size_t used = std::strlen(buffer);
-  size_t room = size - 1 - used;
-  size_t length = std::strlen(text);
-  if (length > room) length = room;
-  std::memcpy(buffer + used, text, length);
-  buffer[used + length] = '\0';
-}
-
-// Keeps "ACTION NAME[ to OTHER]: REASON" unless a failure is kept already.
-void keep_failure(const char* action, const char* name, const char* other,
-                  const char* reason) {
-  if (failure[0] != '\0') return;
-  append_bounded(failure, sizeof failure, action);
-  append_bounded(failure, sizeof failure, " ");
-  append_bounded(failure, sizeof failure, name);
-  if (other != nullptr) {
-    append_bounded(failure, sizeof failure, " to ");
-    append_bounded(failure, sizeof failure, other);
+// The refusal for what stands at |name|: a link that is not followed, or
+// something that is no regular file.
+std::optional<Failure> refuse_name(const Found& found, const char* name) {
+  switch (found.kind) {
+    case Kind::foreign_link:
+      return refusal("it is a symbolic link that belongs to another account; run "
+                     "the program as that account, or put the file itself in "
+                     "place of the link",
+                     "cannot use", name);
+    case Kind::guarded_link:
+      return refusal("it is a symbolic link in a folder that another account owns "
+                     "or may change, where root follows no link; run the program "
+                     "as the account that owns the folder, or put the file itself "
+                     "in place of the link",
+                     "cannot use", name);
+    case Kind::special:
+      return refusal("it is a folder, FIFO, device or socket, not a regular file",
+                     "cannot use", name);
+    default:
+      return std::nullopt;
   }
-  append_bounded(failure, sizeof failure, ": ");
-  append_bounded(failure, sizeof failure, reason);
-}
-
-// Prints |text| on standard error; nothing more can be done when that fails.
-void print_error(const char* text) {
-  (void)fputs(text, stderr);
-}
-
-// Notes a folder, FIFO or device at |name|, which is never read or
-// replaced, and a link of another account, which is never followed.
-bool refuse_special(const char* name, Presence presence) {
-  if (presence == kForeignLink) {
-    note_with_reason("cannot use", name,
-                     "it is a symbolic link that belongs to another account; "
-                     "run the program as that account, or put the file "
-                     "itself in place of the link");
-    return false;
-  }
-  if (presence != kNotRegular) return true;
-  note_with_reason("cannot use", name,
-                   "it is a folder, FIFO, device or socket, not a regular file");
-  return false;
-}
-
-// Takes the folder lock: true when the run may go on, with the lock or on a
-// file system that has none; false, with the failure noted, when not.
-bool take_lock() {
-  switch (lock_folder()) {
-    case kLocked:
-    case kNoLocks:
-      return true;
-    case kBusy:
-      note_with_reason("cannot lock", "the mod folder",
-                       "another process holds a lock on it; try again when "
-                       "it is done");
-      return false;
-    case kLockFailed:
-      break;
-  }
-  note_failed_call("cannot lock", "the mod folder");
-  return false;
-}
-
-// A backup name that leads to liblist.gam's own file (an install stopped
-// after its link, or a link made by hand) holds no original of its own:
-// that name alone is removed, and the run goes on as without a backup.
-// Where removing the backup name could take the file with it (liblist.gam
-// a symbolic link to it), the run is refused instead.
-bool drop_second_name(Presence config, Presence* backup) {
-  if (*backup != kRegular || config != kRegular ||
-      !same_file(kBackupFile, kConfigFile))
-    return true;
-  if (!removable_second_name(kBackupFile, kConfigFile)) {
-    note_with_reason("cannot use", kBackupFile,
-                     "it leads to the same file as liblist.gam, so it is no "
-                     "backup of its own, and removing it could take that "
-                     "file too; put the file itself at liblist.gam, without "
-                     "links, and remove the other name by hand");
-    return false;
-  }
-  if (!delete_file(kBackupFile)) {
-    note_failed_call("cannot delete", kBackupFile);
-    return false;
-  }
-  *backup = kMissing;
-  return true;
 }
 
 }  // namespace
 
-void note_failed_call(const char* action, const char* name,
-                      const char* other) {
-  char reason[256];
-  system_reason(reason, sizeof reason);
-  keep_failure(action, name, other, reason);
-}
-
-void note_with_reason(const char* action, const char* name,
-                      const char* reason) {
-  keep_failure(action, name, nullptr, reason);
-}
-
-void note_failed_step(const StepFailure& failure) {
-  keep_failure(failure.action, failure.name, failure.other, failure.reason);
-}
-
-Status report_failure(const char* program, const char* state) {
-  print_error(program);
-  print_error(": ");
-  print_error(failure[0] != '\0' ? failure : "the switch could not be made");
-  print_error("; ");
-  print_error(state);
-  print_error("\n");
-  return kFailed;
-}
-
-Status report_nothing_here(const char* program) {
-  print_error(program);
-  print_error(": there is nothing to switch here, neither ");
-  print_error(kConfigFile);
-  print_error(" nor ");
-  print_error(kBackupFile);
-  print_error("; run ");
-  print_error(program);
-  print_error(" from the mod's folder, next to ");
-  print_error(kConfigFile);
-  print_error("\n");
-  return kNothingHere;
-}
-
-Status report_refusal(const char* program, const char* text) {
-  print_error(program);
-  print_error(": ");
-  print_error(text);
-  print_error("\n");
-  return kFailed;
-}
-
-int answer_arguments(const char* program, int argc, char** argv,
-                     const char* usage) {
-  settle_process();
-  if (argc < 2) return -1;
-  if (argc == 2) {
-    const char* word = argv[1];
-    if (std::strcmp(word, "-h") == 0 || std::strcmp(word, "--help") == 0 ||
-        std::strcmp(word, "/?") == 0) {
-      // Nothing more can be done when standard output is closed.
-      (void)fputs(usage, stdout);
-      (void)fputs(
-          "  1  nothing was switched; one line on standard error says why\n"
-          "  2  neither liblist.gam nor liblist_tv_backup.gam is here\n"
-          "\n"
-          "The user guide is README-tavrel.txt, beside the programs in "
-          "their archive.\n",
-          stdout);
-      return fflush(stdout) == 0 ? 0 : 1;
-    }
-    if (std::strcmp(word, "--version") == 0) {
-      (void)fputs(program, stdout);
-      (void)fputs(" (Tavrel switch) " TAVREL_VERSION "\n", stdout);
-      return fflush(stdout) == 0 ? 0 : 1;
-    }
-  }
-  print_error(program);
-  print_error(": takes no arguments, and nothing was changed; run it with none "
-        "from the mod's folder, next to liblist.gam (");
-  print_error(program);
-  print_error(" --help says more)\n");
-  return kFailed;
-}
-
-bool begin_run(Presence* config, Presence* backup) {
-  if (!take_lock()) return false;
-  // A scratch file left by a killed run: no run of ours is using it now.
-  discard_scratch();
-  *backup = look_at(kBackupFile);
-  if (*backup == kUnreadable) note_failed_call("cannot open", kBackupFile);
-  *config = look_at(kConfigFile);
-  if (*config == kUnreadable) note_failed_call("cannot open", kConfigFile);
-  if (!refuse_special(kBackupFile, *backup) ||
-      !refuse_special(kConfigFile, *config))
-    return false;
+std::optional<Failure> refuse_unsafe(const Facts& facts) {
+  if (facts.lock == LockResult::busy)
+    return refusal("another process holds a lock on it; try again when it is done",
+                   "cannot lock", "the mod folder");
+  if (facts.lock == LockResult::failed)
+    return failed_with("cannot lock", "the mod folder", facts.lock_reason);
+  if (auto refused = refuse_name(facts.backup, kBackupFile)) return refused;
+  if (auto refused = refuse_name(facts.config, kConfigFile)) return refused;
   // The switch ends with a rename over liblist.gam, which a sticky folder
   // refuses to anyone but the owners: refused before anything is made.
-  if (*config != kMissing && !may_replace(kConfigFile)) {
-    note_with_reason("cannot replace", kConfigFile,
-                 "it belongs to another account in a folder that only its "
-                 "owners may change (a sticky folder); run the program as "
-                 "that account");
-    return false;
+  const Folder& folder = facts.folder;
+  if (facts.config.kind != Kind::missing && folder.sticky && folder.runner != 0 &&
+      folder.owner != folder.runner && facts.config.owner != folder.runner)
+    return refusal("it belongs to another account in a folder that only its "
+                   "owners may change (a sticky folder); run the program as that "
+                   "account",
+                   "cannot replace", kConfigFile);
+  if (!facts.second_name) return std::nullopt;
+  // A backup name that leads to liblist.gam's own file holds no original of
+  // its own, and is dropped; but only where removing that name takes
+  // neither the file nor a file elsewhere with it.
+  for (const char* name : {kBackupFile, kConfigFile}) {
+    const Found& found = name == kBackupFile ? facts.backup : facts.config;
+    if (!found.here)
+      return refusal("it leads to a file in another place, and removing the "
+                     "backup name would remove that file; put the file itself "
+                     "there, without links",
+                     "cannot use", name);
   }
-  return drop_second_name(*config, backup);
+  if (!facts.backup.link && (facts.config.link || facts.backup.links < 2))
+    return refusal("it leads to the same file as liblist.gam, so it is no backup "
+                   "of its own, and removing it could take that file too; put the "
+                   "file itself at liblist.gam, without links, and remove the "
+                   "other name by hand",
+                   "cannot use", kBackupFile);
+  return std::nullopt;
 }
 
-bool survey_config(NotePiece note, void* context, Survey* survey) {
-  FILE* config = open_input(kConfigFile);
-  if (config == nullptr) {
-    note_failed_call("cannot open", kConfigFile);
-    return false;
+std::optional<Failure> refuse_unchangeable(const Facts& facts) {
+  if (facts.folder.append_only)
+    return refusal("it is append-only (chattr +a): files can be made in it but "
+                   "never renamed or removed; as root, run chattr -a on the "
+                   "folder, then run the program again",
+                   "cannot change", "the mod folder");
+  if (!facts.writable) return failed_with("cannot write in", "the mod folder", facts.write_reason);
+  return std::nullopt;
+}
+
+// --- The command line --------------------------------------------------------------
+
+namespace {
+
+struct Options {
+  bool dry_run = false;
+  bool verbose = false;
+  const char* folder = nullptr;  // as given; nullptr for the current one
+};
+
+// Prints |text| on |stream|; nothing more can be done when that fails.
+void put(const char* text, FILE* stream) {
+  (void)std::fputs(text, stream);
+}
+
+// Prints "PROGRAM: FAILURE; STATE" on standard error as one line: kFailed.
+int report_failure(const Program& program, const Failure& failure, const char* state) {
+  char line[2048] = "";
+  auto add = [&line](std::string_view text) { append_to(line, text); };
+  add(program.name);
+  add(": ");
+  if (failure.action != nullptr) {
+    add(failure.action);
+    add(" ");
+    add(failure.name);
+    if (failure.other != nullptr) {
+      add(" to ");
+      add(failure.other);
+    }
+    add(": ");
   }
-  bool read = survey_file(config, note, context, survey);
-  if (!close_input(config) || !read) {
-    note_failed_call("cannot read", kConfigFile);
-    return false;
+  add(failure.text != nullptr ? failure.text : failure.reason.text);
+  add("; ");
+  add(state);
+  add("\n");
+  put(line, stderr);
+  return kFailed;
+}
+
+const char kStatuses[] =
+    "Options:\n"
+    "  -n, --dry-run  show what the run would do, and change nothing\n"
+    "  -v, --verbose  say what was done\n"
+    "  -h, --help     show this help;  --version  show the version\n"
+    "\n"
+    "With -n, one line on standard output says \"PROGRAM: would change: ...\" or\n"
+    "\"PROGRAM: no change: ...\"; with -v, after the run, \"PROGRAM: changed: ...\"\n"
+    "or \"PROGRAM: no change: ...\".  A refusal is one line on standard error.\n"
+    "\n"
+    "Exit status (a dry run exits as the run would):\n";
+
+const char kMoreStatuses[] =
+    "  1  nothing was switched, or not all of it; one line on standard error\n"
+    "     says why and what the folder holds now\n"
+    "  2  the folder holds neither liblist.gam nor liblist_tv_backup.gam\n"
+    "\n"
+    "The user guide is README-tavrel.txt, beside the programs in their archive.\n";
+
+// Reads the command line into |options|: nothing, or the status to exit
+// with at once (after --help, --version, or a word that is refused).
+std::optional<int> read_options(const Program& program,
+                                std::span<const char* const> words, Options& options) {
+  for (const char* lone : {"-h", "--help", "/?", "--version"}) {
+    if (words.size() != 1 || std::strcmp(words[0], lone) != 0) continue;
+    if (std::strcmp(lone, "--version") == 0) {
+      put(program.name, stdout);
+      put(" (Tavrel switch) " TAVREL_VERSION "\n", stdout);
+    } else {
+      put(program.usage, stdout);
+      put(kStatuses, stdout);
+      put(program.success, stdout);
+      put(kMoreStatuses, stdout);
+    }
+    return std::fflush(stdout) == 0 ? kDone : kFailed;
   }
-  return true;
+  bool options_end = false;
+  for (const char* word : words) {
+    std::string_view text = word;
+    bool option = !options_end && text.size() > 1 && text[0] == '-';
+    if (option && text == "--") {
+      options_end = true;
+    } else if (option && text == "--dry-run") {
+      options.dry_run = true;
+    } else if (option && text == "--verbose") {
+      options.verbose = true;
+    } else if (option && text.find_first_not_of("nv", 1) == std::string_view::npos) {
+      options.dry_run = options.dry_run || holds(text, "n");
+      options.verbose = options.verbose || holds(text, "v");
+    } else if (option && (text == "-h" || text == "--help" || text == "--version")) {
+      return report_failure(program, refusal("it stands alone", "cannot take other arguments with", word), kUnchanged);
+    } else if (option) {
+      return report_failure(program, refusal("--help lists the options", "unknown option", word), kUnchanged);
+    } else if (options.folder != nullptr) {
+      return report_failure(program, refusal("name one mod folder at most", "cannot take a second folder", word), kUnchanged);
+    } else {
+      options.folder = word;
+    }
+  }
+  return std::nullopt;
+}
+
+// Prints how the run ended, as the options ask: the exit status.
+int report(const Program& program, const Options& options, const Plan& plan,
+           const Outcome& outcome) {
+  if (outcome.status == kFailed)
+    return report_failure(program, outcome.failure, outcome.state);
+  if (outcome.status == kNothingHere) {
+    char line[1024] = "";
+    for (std::string_view part :
+         {std::string_view(program.name), std::string_view(": there is nothing to switch in "),
+          std::string_view(options.folder ? options.folder : "the current folder"),
+          std::string_view(", neither liblist.gam nor liblist_tv_backup.gam; run "),
+          std::string_view(program.name),
+          std::string_view(" in the mod's folder, next to liblist.gam, or name that folder\n")})
+      append_to(line, part);
+    put(line, stderr);
+    return kNothingHere;
+  }
+  const char* what = nullptr;
+  const char* words = outcome.words.did;
+  if (options.dry_run) {
+    what = plan.step == Step::none ? "no change" : "would change";
+    words = outcome.words.would;
+  } else if (options.verbose) {
+    what = outcome.changed ? "changed" : "no change";
+  }
+  if (what != nullptr) {
+    char line[1024] = "";
+    for (const char* part : {program.name, ": ", what, ": ", words, "\n"}) append_to(line, part);
+    put(line, stdout);
+    // The switch stands even where the line is lost (a closed pipe).
+    (void)std::fflush(stdout);
+  }
+  return kDone;
+}
+
+// The run itself, with the folder lock held while it lasts.
+int run(const Program& program, int argc, char** argv, bool shown) {
+  CommandLine room;
+  Options options;
+  // A program with a console of its own says what it did before the
+  // window closes.
+  options.verbose = shown;
+  if (std::optional<int> answered =
+          read_options(program, command_words(argc, argv, room), options))
+    return *answered;
+  if (options.folder != nullptr && !enter_folder(options.folder))
+    return report_failure(program, failed_call("cannot use the mod folder", options.folder), kUnchanged);
+  FolderLock lock;
+  Facts facts;
+  facts.lock = lock.result();
+  facts.lock_reason = lock.reason();
+  facts.folder = look_at_folder();
+  bool held = facts.lock == LockResult::locked || facts.lock == LockResult::no_locks;
+  if (held && !options.dry_run) {
+    // A scratch file left by a killed run: no run of ours is using it now.
+    // One that leads to a file elsewhere is never removed.
+    if (!removes_here(kScratchFile, facts.folder))
+      return report_failure(program,
+                            refusal("it leads to a file in another place, which "
+                                    "removing it would remove; remove the link "
+                                    "itself by hand",
+                                    "cannot remove", kScratchFile),
+                            kUnchanged);
+    (void)remove_name(kScratchFile);  // missing, or left for the next run
+  }
+  if (held) read_folder(facts);
+  if (options.dry_run) facts.writable = folder_writable(&facts.write_reason);
+  Plan plan = program.decide(facts);
+  Outcome outcome = plan.outcome;
+  if (!options.dry_run) {
+    // A backup name that is only a second name of liblist.gam goes first.
+    if (plan.drop_second_name && !remove_name(kBackupFile))
+      outcome = failed(failed_call("cannot delete", kBackupFile));
+    else if (plan.step != Step::none)
+      outcome = program.carry_out(facts, plan);
+  }
+  return report(program, options, plan, outcome);
+}
+
+}  // namespace
+
+int run_program(const Program& program, int argc, char** argv) {
+  settle_process();
+  bool shown = own_console();  // a double-click, or a folder dropped on it
+  int status = run(program, argc, argv, shown);
+  if (shown) hold_window(status != kDone);
+  return status;
 }

@@ -1,49 +1,56 @@
-// The file layer on Windows: the folder lock, looking at names, opening,
-// creating, finishing, linking, renaming, deleting and touching files, and
-// the end of a run in a console of its own.
+// The file layer on Windows, kept to Windows XP's API: what came later is
+// looked up at run time and done without where it is missing.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
-#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
-#include "modfile.h"
+#include "bytes.h"
+#include "disk.h"
 
-// How long a run waits for another run in the same folder to finish.
-static constexpr int kLockWaitMs = 5000;
+const char kSystemName[] = "Windows";
 
-// Widens a file name for the wide-character file functions: false when it
-// does not fit or cannot be converted.
-static bool widen(const char* name, wchar_t* wide) {
-  return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, wide,
-                             MAX_PATH) > 0;
+const char* bot_library(bool dod) {
+  return dod ? "tavrel\\tav_rel.dll" : "tav_rel\\tav_rel.dll";
 }
 
-void system_reason(char* reason, size_t size) {
+// How long a run waits for another run in the same folder to finish.
+static constexpr DWORD kLockWaitMs = 5000;
+
+// Widens the file name |name| for the wide-character file functions: false
+// when it does not fit or cannot be converted.
+static bool widen(const char* name, wchar_t* wide, UINT code_page = CP_ACP) {
+  return MultiByteToWideChar(code_page, code_page == CP_ACP ? MB_ERR_INVALID_CHARS : 0,
+                             name, -1, wide, MAX_PATH) > 0;
+}
+
+Reason last_reason() {
   DWORD error = GetLastError();
+  Reason reason;
   DWORD length = FormatMessageA(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      error, 0, reason, static_cast<DWORD>(size), nullptr);
-  if (length == 0) {
-    // No text for it: the number, as Windows' own tools show it.
-    const char* prefix = "Windows error ";
-    size_t at = 0;
-    while (prefix[at] != '\0' && at + 1 < size) reason[at] = prefix[at], ++at;
-    char digits[12];
-    int count = 0;
-    do digits[count++] = static_cast<char>('0' + error % 10);
-    while ((error /= 10) != 0);
-    while (count > 0 && at + 1 < size) reason[at++] = digits[--count];
-    reason[at] = '\0';
-    return;
-  }
+      error, 0, reason.text, sizeof reason.text, nullptr);
   // The text ends in a full stop and a line end, which the line it goes
-  // into does not want.
-  while (length > 0 && (reason[length - 1] == '\n' ||
-                        reason[length - 1] == '\r' ||
-                        reason[length - 1] == ' ' || reason[length - 1] == '.'))
-    reason[--length] = '\0';
+  // into does not want; without a text, the number, as Windows' own tools
+  // show it.
+  while (length > 0 && std::strchr("\r\n .", reason.text[length - 1]) != nullptr)
+    reason.text[--length] = '\0';
+  if (length == 0) {
+    reason.text[0] = '\0';
+    append_to(reason.text, "Windows error ");
+    append_number(reason.text, error);
+  }
+  // Mostly a game under Program Files, which only administrators may
+  // change.
+  if (error == ERROR_ACCESS_DENIED)
+    append_to(reason.text, " (run the program as administrator, or move the game out of Program Files)");
+  return reason;
+}
+
+bool close_descriptor(int fd) {
+  return _close(fd) == 0;
 }
 
 // A virus scanner, the search indexer or a sync client often holds a file
@@ -70,8 +77,7 @@ static HANDLE open_handle(const char* name, DWORD access, DWORD share,
   HANDLE file;
   int attempt = 0;
   do {
-    file = CreateFileW(wide, access, share, nullptr, disposition, flags,
-                       nullptr);
+    file = CreateFileW(wide, access, share, nullptr, disposition, flags, nullptr);
   } while (file == INVALID_HANDLE_VALUE && wait_out_lock(&attempt));
   return file;
 }
@@ -79,13 +85,100 @@ static HANDLE open_handle(const char* name, DWORD access, DWORD share,
 static constexpr DWORD kShareAll =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Reads the volume and file index of |name|, of a link's target when
-// |follow| is set and of the link itself otherwise: true on success.
-static bool identify(const char* name, bool follow,
-                     BY_HANDLE_FILE_INFORMATION* info) {
-  HANDLE file = open_handle(
-      name, 0, kShareAll, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT));
+// Wraps |file| in a C runtime descriptor with |flags|: the descriptor, or
+// none with the handle closed.
+static Descriptor descriptor_of(HANDLE file, int flags) {
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), flags);
+  if (fd < 0) (void)CloseHandle(file);
+  return Descriptor(fd);
+}
+
+// --- The process -------------------------------------------------------------
+
+void settle_process() {
+  // No signal ends a Windows program on a full disk or a closed pipe.
+}
+
+// Splits the wide command line as the C runtime does: words apart at
+// blanks outside quotes; 2n backslashes and a quote are n backslashes and
+// a quote that opens or closes; 2n + 1 and a quote, n and a quote itself;
+// other backslashes are themselves.  The program's own name ends at the
+// first blank outside quotes, with no backslash rule.
+std::span<const char* const> command_words(int, char**, CommandLine& room) {
+  const wchar_t* at = GetCommandLineW();
+  bool quoted = false;
+  while (*at != L'\0' && (quoted || (*at != L' ' && *at != L'\t'))) {
+    if (*at == L'"') quoted = !quoted;
+    ++at;
+  }
+  size_t count = 0;
+  char* out = room.text;
+  char* const end = room.text + sizeof room.text - 4;
+  for (;;) {
+    while (*at == L' ' || *at == L'\t') ++at;
+    if (*at == L'\0' || count == CommandLine::kMostWords) break;
+    room.words[count++] = out;
+    quoted = false;
+    wchar_t word[2];
+    while (*at != L'\0' && (quoted || (*at != L' ' && *at != L'\t'))) {
+      size_t slashes = 0;
+      while (at[slashes] == L'\\') ++slashes;
+      size_t literal = at[slashes] == L'"' ? slashes / 2 : slashes;
+      for (size_t i = 0; i < literal && out < end; ++i) *out++ = '\\';
+      at += slashes;
+      if (slashes > 0 && at[0] != L'"') continue;
+      if (at[0] == L'"' && slashes % 2 == 0) {
+        quoted = !quoted;
+        ++at;
+        continue;
+      }
+      // One character, or a surrogate pair, in UTF-8.
+      int units = (at[0] >= 0xD800 && at[0] <= 0xDBFF && at[1] != L'\0') ? 2 : 1;
+      word[0] = at[0];
+      word[1] = units == 2 ? at[1] : L'\0';
+      int put = WideCharToMultiByte(CP_UTF8, 0, word, units, out,
+                                    static_cast<int>(end - out), nullptr, nullptr);
+      out += put;
+      at += units;
+    }
+    *out++ = '\0';
+  }
+  return {room.words, count};
+}
+
+bool enter_folder(const char* folder) {
+  wchar_t wide[MAX_PATH];
+  return widen(folder, wide, CP_UTF8) && SetCurrentDirectoryW(wide) != 0;
+}
+
+// Whether the process has a console window of its own (started from
+// Explorer) and standard error is that console: a command prompt or a
+// script shares the console, and a tool that captures the output makes
+// standard error a file or a pipe.  (Wine's consoles refuse
+// GetConsoleMode() but are character devices, as consoles are.)
+bool own_console() {
+  DWORD processes[2];
+  if (GetConsoleProcessList(processes, 2) != 1) return false;
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode;
+  return GetConsoleMode(error, &mode) != 0 || GetFileType(error) == FILE_TYPE_CHAR;
+}
+
+void hold_window(bool failed) {
+  // The window closes with the process: the outcome is shown for a few
+  // seconds, without asking for a key.
+  (void)std::fputs(failed ? "(This window closes by itself in 10 seconds.)\n"
+                          : "(This window closes by itself in 3 seconds.)\n",
+                   stderr);
+  (void)std::fflush(stderr);
+  Sleep(failed ? 10000 : 3000);
+}
+
+// --- The folder ------------------------------------------------------------------
+
+// Reads the volume and file index of what |name| leads to: true on success.
+static bool identify(const char* name, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE file = open_handle(name, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (file == INVALID_HANDLE_VALUE) return false;
   bool known = GetFileInformationByHandle(file, info) != 0;
   (void)CloseHandle(file);
@@ -94,12 +187,8 @@ static bool identify(const char* name, bool follow,
 
 // Writes |value| as eight hexadecimal digits at |out|.
 static void put_hex(wchar_t* out, DWORD value) {
-  for (int i = 7; i >= 0; --i, value >>= 4)
-    out[i] = L"0123456789abcdef"[value & 15];
+  for (int i = 7; i >= 0; --i, value >>= 4) out[i] = L"0123456789abcdef"[value & 15];
 }
-
-// The folder's mutex while this run holds it.
-static HANDLE held_lock = nullptr;
 
 // Creates the named mutex |name|, or opens it where it exists: the handle,
 // or nullptr.  The mutex has no access list, so that every account may
@@ -119,12 +208,12 @@ static HANDLE open_mutex(const wchar_t* name) {
   return OpenMutexW(SYNCHRONIZE, FALSE, name);
 }
 
-LockResult lock_folder() {
+FolderLock::FolderLock() : result_(LockResult::no_locks) {
   // A named mutex that identifies the folder by its volume and file index,
   // so that every name of the folder (a mapped drive, a short name) meets
   // the same lock.  Where the folder cannot be identified, there is no lock.
   BY_HANDLE_FILE_INFORMATION folder;
-  if (!identify(".", false, &folder)) return kNoLocks;
+  if (!identify(".", &folder)) return;
   wchar_t name[] = L"Global\\tavrel-switch-vvvvvvvv-hhhhhhhhllllllll";
   wchar_t* digits = name + 21;
   put_hex(digits, folder.dwVolumeSerialNumber);
@@ -136,124 +225,158 @@ LockResult lock_folder() {
     DWORD left = waited < kLockWaitMs ? kLockWaitMs - waited : 0;
     HANDLE mutex = open_mutex(name);
     if (mutex != nullptr) {
-      // The handle stays open: the mutex is held until end_run() lets it
-      // go or the process ends, and a run that ends without releasing it
-      // leaves it abandoned, which the next run takes over.
+      // A run that ends without releasing the mutex leaves it abandoned,
+      // which the next run takes over.
       DWORD result = WaitForSingleObject(mutex, left);
       if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
-        held_lock = mutex;
-        return kLocked;
+        result_ = LockResult::locked;
+        held_ = reinterpret_cast<std::intptr_t>(mutex);
+        return;
       }
+      if (result != WAIT_TIMEOUT) reason_ = last_reason();
       (void)CloseHandle(mutex);
-      return result == WAIT_TIMEOUT ? kBusy : kLockFailed;
+      result_ = result == WAIT_TIMEOUT ? LockResult::busy : LockResult::failed;
+      return;
     }
     // A mutex that cannot be opened is tried again within the wait, and
     // then counts as held by another run.
-    if (left == 0) return kBusy;
+    if (left == 0) {
+      result_ = LockResult::busy;
+      return;
+    }
     Sleep(left < 50 ? left : 50);
   }
 }
 
-void settle_process() {
-  // No signal ends a Windows program on a full disk or a closed pipe.
+FolderLock::~FolderLock() {
+  if (held_ == -1) return;
+  HANDLE mutex = reinterpret_cast<HANDLE>(held_);
+  (void)ReleaseMutex(mutex);
+  (void)CloseHandle(mutex);
 }
 
-int read_byte(FILE* input) {
-  // The files are read as bytes, since the C library's text mode takes a
-  // Ctrl-Z byte for the end of the file; a CR LF becomes a line feed here,
-  // as text mode makes it, and a lone CR stays.
-  int c = getc(input);
-  if (c != '\r') return c;
-  int next = getc(input);
-  if (next == '\n') return '\n';
-  if (next != EOF) (void)ungetc(next, input);
-  return c;
+// GetFinalPathNameByHandleW() came with Vista: looked up, so that the
+// programs still start on XP, which has no file symbolic links anyway.
+using FinalPathCall = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+static FinalPathCall final_path_call() {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (kernel == nullptr) return nullptr;
+  return reinterpret_cast<FinalPathCall>(
+      reinterpret_cast<void (*)()>(GetProcAddress(kernel, "GetFinalPathNameByHandleW")));
 }
 
-bool may_replace(const char*) {
-  // Who may replace a file is the folder's access list's business.
-  return true;
+// Writes the full path that the open |file| resolves to into |out|, in
+// UTF-8: false where the system cannot tell.
+static bool final_path(HANDLE file, char* out, size_t size) {
+  FinalPathCall call = final_path_call();
+  wchar_t wide[1024];
+  if (call == nullptr) return false;
+  DWORD length = call(file, wide, 1024, 0);
+  if (length == 0 || length >= 1024) return false;
+  return WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, static_cast<int>(size),
+                             nullptr, nullptr) > 0;
 }
 
-// Whether the process has a console window of its own (started from
-// Explorer) and standard error is that console: a command prompt or a
-// script shares the console, and a tool that captures the output makes
-// standard error a file or a pipe.  (Wine's consoles refuse
-// GetConsoleMode() but are character devices, as consoles are.)
-static bool own_console() {
-  DWORD processes[2];
-  if (GetConsoleProcessList(processes, 2) != 1) return false;
-  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-  DWORD mode;
-  return GetConsoleMode(error, &mode) != 0 ||
-         GetFileType(error) == FILE_TYPE_CHAR;
+Folder look_at_folder() {
+  Folder folder;
+  HANDLE self = open_handle(".", 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  if (self == INVALID_HANDLE_VALUE) return folder;
+  if (!final_path(self, folder.final_path, sizeof folder.final_path))
+    folder.final_path[0] = '\0';
+  (void)CloseHandle(self);
+  return folder;
 }
 
-int end_run(Status status, const char* done) {
-  if (!own_console()) return status;
-  // The window closes with the process: the outcome is shown for a few
-  // seconds, without asking for a key, after the lock is let go so that a
-  // second double-click meanwhile is not held up.
-  if (status == kDone && done != nullptr) {
-    (void)fputs(done, stderr);
-    (void)fputs("\n", stderr);
+bool folder_writable(Reason* reason) {
+  // Opening the folder for adding a file checks that right without making
+  // anything (a folder under Program Files refuses it to all but
+  // administrators).
+  HANDLE self = CreateFileW(L".", FILE_ADD_FILE, kShareAll, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (self != INVALID_HANDLE_VALUE) {
+    (void)CloseHandle(self);
+    return true;
   }
-  if (held_lock != nullptr) {
-    (void)ReleaseMutex(held_lock);
-    (void)CloseHandle(held_lock);
-    held_lock = nullptr;
+  if (GetLastError() != ERROR_ACCESS_DENIED) return true;
+  *reason = last_reason();
+  return false;
+}
+
+// --- Names -----------------------------------------------------------------------
+
+// Whether |a| and |b| are the same text but for the case of ASCII letters.
+static bool same_path(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a + 32) : *a;
+    char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b + 32) : *b;
+    if (x != y) return false;
+    if (x == '\0') return true;
   }
-  bool done_now = status == kDone;
-  (void)fputs(done_now ? "(This window closes by itself in 3 seconds.)\n"
-                       : "(This window closes by itself in 10 seconds.)\n",
-              stderr);
-  (void)fflush(stderr);
-  Sleep(done_now ? 3000 : 10000);
-  return status;
 }
 
-// Wraps the handle |file| in a stream opened with |mode|: the stream, or
-// nullptr with the handle closed.
-static FILE* stream_of(HANDLE file, int flags, const char* mode) {
-  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), flags);
-  if (fd < 0) {
-    (void)CloseHandle(file);
-    return nullptr;
-  }
-  FILE* stream = _fdopen(fd, mode);
-  if (stream == nullptr) (void)_close(fd);  // closes the handle too
-  return stream;
+// Whether the open |file|, opened by |name|, lies at |name| in |folder|
+// itself: Wine shows a Unix symbolic link as the file it leads to, and
+// deleting or moving the link there deletes or moves that file.  True
+// where the system cannot tell (XP, which has no file links).
+static bool lies_here(HANDLE file, const char* name, const Folder& folder) {
+  char path[1024];
+  if (folder.final_path[0] == '\0' || !final_path(file, path, sizeof path)) return true;
+  size_t length = std::strlen(folder.final_path);
+  char expected[1024] = "";
+  append_to(expected, folder.final_path);
+  if (folder.final_path[length - 1] != '\\') append_to(expected, "\\");
+  append_to(expected, name);
+  return same_path(path, expected);
 }
 
-// Opens |name| for reading, sharing it with every other opener: the
-// handle, or INVALID_HANDLE_VALUE.
-static HANDLE open_for_reading(const char* name) {
-  return open_handle(name, GENERIC_READ, kShareAll, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL);
-}
-
-FILE* open_input(const char* name) {
-  HANDLE file = open_for_reading(name);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
-  if (GetFileType(file) != FILE_TYPE_DISK) {
-    (void)CloseHandle(file);
-    return nullptr;
-  }
-  return stream_of(file, _O_RDONLY | _O_BINARY, "rb");
-}
-
-Presence look_at(const char* name) {
+Found look_at(const char* name, const Folder& folder) {
+  Found found;
   wchar_t wide[MAX_PATH];
-  if (!widen(name, wide)) return kUnreadable;
+  DWORD attributes = widen(name, wide) ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return found;
+    found.kind = Kind::unreadable;
+    found.reason = last_reason();
+    return found;
+  }
+  // A real reparse point is removed and moved as itself.
+  found.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    found.kind = Kind::special;
+    return found;
+  }
+  HANDLE file = open_handle(name, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    found.dangling = found.link && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
+    found.kind = Kind::unreadable;
+    found.reason = last_reason();
+    return found;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(file) != FILE_TYPE_DISK || GetFileInformationByHandle(file, &info) == 0) {
+    (void)CloseHandle(file);  // never read
+    found.kind = Kind::special;
+    return found;
+  }
+  found.here = found.link || lies_here(file, name, folder);
+  found.id = {info.dwVolumeSerialNumber,
+              (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  found.links = info.nNumberOfLinks;
+  found.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  // Read as bytes: the C runtime's text mode takes a Ctrl-Z byte for the
+  // end of the file; read_text() turns CR LF into a line feed.
+  found.file = descriptor_of(file, _O_RDONLY | _O_BINARY);
+  found.kind = found.file ? Kind::regular : Kind::unreadable;
+  return found;
+}
+
+bool file_exists(const char* path) {
+  wchar_t wide[MAX_PATH];
+  if (!widen(path, wide)) return false;
   DWORD attributes = GetFileAttributesW(wide);
-  if (attributes == INVALID_FILE_ATTRIBUTES)
-    return name_taken(name) ? kUnreadable : kMissing;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kNotRegular;
-  HANDLE file = open_for_reading(name);
-  if (file == INVALID_HANDLE_VALUE) return kUnreadable;
-  bool regular = GetFileType(file) == FILE_TYPE_DISK;
-  (void)CloseHandle(file);  // nothing was read: only the open matters
-  return regular ? kRegular : kNotRegular;
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool name_taken(const char* name) {
@@ -264,66 +387,73 @@ bool name_taken(const char* name) {
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
-bool same_file(const char* a, const char* b) {
-  BY_HANDLE_FILE_INFORMATION first, second;
-  return identify(a, true, &first) && identify(b, true, &second) &&
-         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-         first.nFileIndexHigh == second.nFileIndexHigh &&
-         first.nFileIndexLow == second.nFileIndexLow;
-}
-
-bool is_link(const char* name) {
+bool removes_here(const char* name, const Folder& folder) {
   wchar_t wide[MAX_PATH];
-  if (!widen(name, wide)) return false;
+  if (!widen(name, wide)) return true;
   DWORD attributes = GetFileAttributesW(wide);
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return true;
+  HANDLE file = open_handle(name, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  if (file == INVALID_HANDLE_VALUE) return true;
+  bool here = lies_here(file, name, folder);
+  (void)CloseHandle(file);
+  return here;
 }
 
-bool removable_second_name(const char* alias, const char* of) {
-  if (!same_file(alias, of)) return false;
-  // DeleteFileW() takes a reparse point away, never its target.
-  if (is_link(alias)) return true;
-  // Wine shows a Unix symbolic link as the file it resolves to, and
-  // deleting it deletes that file: only two or more hard links are safe.
-  BY_HANDLE_FILE_INFORMATION info;
-  return !is_link(of) && identify(alias, true, &info) &&
-         info.nNumberOfLinks >= 2;
-}
+// --- Reading and writing -----------------------------------------------------------
 
-bool is_dangling_link(const char* name) {
-  if (!is_link(name)) return false;
-  HANDLE file = open_for_reading(name);
-  if (file != INVALID_HANDLE_VALUE) {
-    (void)CloseHandle(file);  // only whether it opens matters
-    return false;
+long read_text(int fd, std::span<char> buffer) {
+  // One byte of room is kept for the byte after a CR at the block's end.
+  int got = _read(fd, buffer.data(), static_cast<unsigned>(buffer.size() - 1));
+  if (got <= 0) return got;
+  if (buffer[got - 1] == '\r' && _read(fd, buffer.data() + got, 1) == 1) ++got;
+  long out = 0;
+  for (int i = 0; i < got; ++i) {
+    if (buffer[i] == '\r' && i + 1 < got && buffer[i + 1] == '\n') continue;
+    buffer[out++] = buffer[i];
   }
-  DWORD error = GetLastError();
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  return out;
 }
 
-FILE* create_output(const char* name) {
+Descriptor create_file(const char* name) {
   // CREATE_NEW fails on any existing name.  The file is never read-only:
   // the next switch renames over it.
   HANDLE file = open_handle(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
-  FILE* output = stream_of(file, _O_TEXT, "w");
-  if (output == nullptr) {
+  if (file == INVALID_HANDLE_VALUE) return Descriptor();
+  Descriptor made = descriptor_of(file, _O_WRONLY | _O_TEXT);
+  if (!made) {
     DWORD error = GetLastError();
-    (void)delete_file(name);  // this run's own, empty
+    (void)remove_name(name);  // this run's own, empty
     SetLastError(error);
   }
-  return output;
+  return made;
 }
 
-bool copy_permissions(FILE*, FILE*) {
+bool write_text(int fd, std::string_view text) {
+  // In text mode _write() makes every line feed CR LF and counts the bytes
+  // of |text| it took.
+  while (!text.empty()) {
+    unsigned chunk = text.size() < (1u << 30) ? static_cast<unsigned>(text.size()) : 1u << 30;
+    int put = _write(fd, text.data(), chunk);
+    if (put <= 0) return false;
+    text.remove_prefix(static_cast<size_t>(put));
+  }
+  return true;
+}
+
+void release_before_rename(Descriptor& file) {
+  // A file open here, even shared for deleting, cannot be replaced.
+  file = Descriptor();
+}
+
+bool copy_permissions(int, int) {
   // The file keeps the permissions it inherited from the folder.
   return true;
 }
 
-bool flush_to_disk(FILE* output) {
-  return _commit(_fileno(output)) == 0;
+bool flush_file(int fd) {
+  return _commit(fd) == 0;
 }
 
 bool sync_folder() {
@@ -331,7 +461,7 @@ bool sync_folder() {
   return true;
 }
 
-bool delete_file(const char* name) {
+bool remove_name(const char* name) {
   wchar_t wide[MAX_PATH];
   if (!widen(name, wide)) return false;
   int attempt = 0;
@@ -340,7 +470,7 @@ bool delete_file(const char* name) {
   return true;
 }
 
-bool link_file(const char* from, const char* to) {
+bool link_name(const char* from, const char* to) {
   wchar_t wide_from[MAX_PATH];
   wchar_t wide_to[MAX_PATH];
   if (!widen(from, wide_from) || !widen(to, wide_to)) return false;
@@ -363,19 +493,19 @@ static bool move_file(const char* from, const char* to, DWORD flags) {
   return true;
 }
 
-bool rename_file(const char* from, const char* to) {
+bool rename_name(const char* from, const char* to) {
   // Without MOVEFILE_REPLACE_EXISTING the move fails when |to| exists.
   return move_file(from, to, 0);
 }
 
-bool replace_file(const char* from, const char* to) {
+bool replace_name(const char* from, const char* to) {
   return move_file(from, to, MOVEFILE_REPLACE_EXISTING);
 }
 
-bool touch_file(const char* name) {
+bool touch_name(const char* name) {
   // FILE_FLAG_OPEN_REPARSE_POINT: a link's own time, never its target's.
-  HANDLE file = open_handle(name, FILE_WRITE_ATTRIBUTES, kShareAll,
-                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE file = open_handle(name, FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT);
   if (file == INVALID_HANDLE_VALUE) return false;
   FILETIME now;
   GetSystemTimeAsFileTime(&now);

@@ -2,8 +2,11 @@
 // they leave with the expected bytes.
 //
 // A case is a folder:
-//   before/   the mod folder before the run (symbolic links are kept as links)
+//   before/   the mod folder before the run, folders in it too (symbolic
+//             links are kept as links)
 //   after/    exactly the files that must be there afterwards
+//   after.windows/, transcript.windows   what the Windows programs must
+//             leave and say instead, where that differs
 //   before/.links, after/.links   names that are one file, hard links of
 //             each other: one group of names per line (no other names may
 //             share a file afterwards)
@@ -11,16 +14,19 @@
 //             are set before and must hold afterwards
 //   run       the commands, one per line, each run by sh in the scratch
 //             folder with $INSTALL and $UNINSTALL naming the programs and
-//             $INJECT the fault injector (tests/inject.sh); no command may
-//             print anything on standard output
+//             $INJECT the fault injector (tests/inject.sh)
 //   transcript    what the commands must say: each command's line, then
 //             "exit N" when its status N is not 0, then what it printed on
-//             standard error; without this file every command must exit 0
-//             and print nothing
+//             standard output and standard error; without this file every
+//             command must exit 0 and print nothing
 //   native-only   present when the case needs POSIX tools (strace, ulimit,
 //             symbolic links) on the programs themselves, and so is skipped
 //             for programs run by an emulator: the Windows programs under
 //             Wine, and 32-bit programs where the kernel does not run them
+//
+// Before each command that is exactly $INSTALL or $UNINSTALL, the same
+// program runs with --dry-run: it must leave every name, byte, mode and
+// modification time as it was, and exit as the real run then does.
 //
 // A case with symbolic links in it, or one that makes FIFOs or links, is
 // skipped where the scratch folders' file system (TMPDIR) cannot hold them
@@ -63,16 +69,24 @@ std::vector<std::vector<std::string>> lines_of(const fs::path& path) {
   return lines;
 }
 
+void copy_folder(const fs::path& from, const fs::path& to) {
+  for (const auto& entry : fs::directory_iterator(from)) {
+    fs::path target = to / entry.path().filename();
+    if (entry.path().filename().string()[0] == '.') continue;
+    if (entry.is_symlink()) {
+      fs::create_symlink(fs::read_symlink(entry.path()), target);
+    } else if (entry.is_directory()) {
+      fs::create_directory(target);
+      copy_folder(entry.path(), target);
+    } else {
+      write_file(target, for_platform(read_file(entry.path())));
+    }
+  }
+}
+
 void set_up_folder(const fs::path& from, const fs::path& to) {
   if (!fs::exists(from)) return;
-  for (const auto& entry : fs::directory_iterator(from)) {
-    if (entry.path().filename().string()[0] == '.') continue;
-    fs::path target = to / entry.path().filename();
-    if (entry.is_symlink())
-      fs::create_symlink(fs::read_symlink(entry.path()), target);
-    else
-      write_file(target, for_platform(read_file(entry.path())));
-  }
+  copy_folder(from, to);
   for (const auto& names : lines_of(from / ".links"))
     for (size_t i = 1; i < names.size(); ++i) {
       fs::remove(to / names[i]);
@@ -114,11 +128,28 @@ bool posix_files() {
 bool needs_posix_files(const fs::path& dir) {
   for (const char* side : {"before", "after"})
     if (fs::exists(dir / side))
-      for (const auto& entry : fs::directory_iterator(dir / side))
+      for (const auto& entry : fs::recursive_directory_iterator(dir / side))
         if (entry.is_symlink()) return true;
   std::string run = read_file(dir / "run");
   return run.find("mkfifo") != std::string::npos || run.find("ln ") != std::string::npos ||
          fs::exists(dir / "before/.links") || fs::exists(dir / "before/.modes");
+}
+
+// The case file |name|, or its Windows form where the leg has one.
+fs::path case_file(const fs::path& dir, const std::string& name) {
+  return windows_mode() && fs::exists(dir / (name + ".windows")) ? dir / (name + ".windows") : dir / name;
+}
+
+// Every entry under |dir| with its mode and modification time as well.
+Files stated(const fs::path& dir) {
+  Files files = snapshot(dir);
+  for (auto& [name, bytes] : files) {
+    struct stat about;
+    if (lstat((dir / name).c_str(), &about) == 0)
+      bytes += " mode " + std::to_string(about.st_mode) + " at " + std::to_string(about.st_mtim.tv_sec) + "." +
+               std::to_string(about.st_mtim.tv_nsec);
+  }
+  return files;
 }
 
 class Case : public testing::TestWithParam<std::string> {};
@@ -133,58 +164,48 @@ TEST_P(Case, LeavesExactlyTheExpectedFiles) {
   set_up_folder(dir / "before", scratch);
 
   std::istringstream commands(read_file(dir / "run"));
-  std::string command;
-  std::string transcript;
+  std::string command, transcript, said;
   while (std::getline(commands, command)) {
     if (command.empty()) continue;
+    bool plain = command == "$INSTALL" || command == "$UNINSTALL";
+    int foreseen = 0;
+    if (plain) {
+      Files before = stated(scratch);
+      foreseen = run_in(scratch, command + " --dry-run").status;
+      EXPECT_EQ(stated(scratch), before) << "a dry run changed the folder: " << command;
+    }
     RunResult result = run_in(scratch, command);
-    EXPECT_EQ(result.output, "") << command;
+    EXPECT_TRUE(!plain || foreseen == result.status) << "the dry run's status " << foreseen << ": " << command;
     transcript += command + "\n";
-    if (result.status != 0)
-      transcript += "exit " + std::to_string(result.status) + "\n";
-    transcript += result.errors;
+    said += command + "\n";
+    if (result.status != 0) transcript += "exit " + std::to_string(result.status) + "\n";
+    transcript += to_lf(result.output) + result.errors;
   }
-  std::string said = "";
-  if (fs::exists(dir / "transcript")) {
-    said = read_file(dir / "transcript");
-  } else {
-    std::istringstream again(read_file(dir / "run"));
-    while (std::getline(again, command))
-      if (!command.empty()) said += command + "\n";
-  }
+  if (fs::exists(case_file(dir, "transcript"))) said = read_file(case_file(dir, "transcript"));
   EXPECT_EQ(transcript, said) << "what the commands said";
 
   // Names of one file: those that after/.links groups, and no others.
   size_t linked = 0, listed = 0;
   for (const auto& entry : fs::directory_iterator(scratch))
     linked += !entry.is_symlink() && entry.is_regular_file() && entry.hard_link_count() > 1;
-  for (const auto& names : lines_of(dir / "after/.links")) {
+  fs::path after = case_file(dir, "after");
+  for (const auto& names : lines_of(after / ".links")) {
     listed += names.size();
     for (const auto& name : names)
       EXPECT_TRUE(fs::equivalent(scratch / name, scratch / names[0])) << name << " is not " << names[0];
   }
   EXPECT_EQ(linked, listed) << "names that are one file";
-  for (const auto& line : lines_of(dir / "after/.modes")) {
+  for (const auto& line : lines_of(after / ".modes")) {
     if (windows_mode()) break;
     EXPECT_EQ(fs::status(scratch / line[0]).permissions(), fs::perms(std::stoi(line[1], nullptr, 8)))
         << "mode of " << line[0];
   }
-  Files expected = snapshot(dir / "after");
+  Files expected = snapshot(after);
   expected.erase(".links");
   expected.erase(".modes");
   for (auto& [name, bytes] : expected)
-    if (bytes.rfind("-> ", 0) != 0) bytes = for_platform(bytes);
-  Files actual = snapshot(scratch);
-  for (const auto& [name, bytes] : expected) {
-    auto found = actual.find(name);
-    if (found == actual.end()) {
-      ADD_FAILURE() << name << " is missing";
-      continue;
-    }
-    EXPECT_EQ(found->second, bytes) << "in " << name;
-  }
-  for (const auto& [name, bytes] : actual)
-    EXPECT_TRUE(expected.count(name)) << "stray file " << name;
+    if (bytes.rfind("-> ", 0) != 0 && name.back() != '/') bytes = for_platform(bytes);
+  EXPECT_EQ(snapshot(scratch), expected) << "the files left";
   if (!HasFailure()) fs::remove_all(scratch);
 }
 

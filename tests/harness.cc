@@ -34,12 +34,14 @@ void write_file(const fs::path& path, const std::string& bytes) {
 Files snapshot(const fs::path& dir) {
   Files files;
   if (!fs::exists(dir)) return files;
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    std::string name = entry.path().filename().string();
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    std::string name = entry.path().lexically_relative(dir).string();
     if (entry.is_symlink())
       files[name] = "-> " + fs::read_symlink(entry.path()).string();
+    else if (entry.is_directory())
+      files[name + "/"] = "";
     else
-      files[name] = read_file(entry.path());
+      files[name] = entry.is_regular_file() ? read_file(entry.path()) : "(not a regular file)";
   }
   return files;
 }

@@ -17,8 +17,8 @@ void write_file(const std::filesystem::path& path, const std::string& bytes);
 std::string to_lf(const std::string& bytes);
 std::string to_crlf(const std::string& bytes);
 
-// Every entry of a folder by name: regular files by their bytes, symbolic
-// links as "-> target".
+// Every entry under a folder by its path there: regular files by their
+// bytes, symbolic links as "-> target", folders as "NAME/".
 using Files = std::map<std::string, std::string>;
 Files snapshot(const std::filesystem::path& dir);
 

@@ -16,23 +16,26 @@ fail() { echo "FAIL $1: $2"; failed=1; }
 # Functions that Windows XP's KERNEL32.dll and msvcrt.dll export, as far as
 # these programs and the MinGW-w64 start-up code use them.  Each KERNEL32
 # function is documented by Microsoft with Windows 2000 or earlier as its
-# minimum, but GetConsoleProcessList, which came with XP; each msvcrt function is in the Visual C++ 6 runtime that Windows
-# 2000 and XP ship as msvcrt.dll.  Check a function against Windows XP before
-# adding it here.
+# minimum, but GetConsoleProcessList, which came with XP; each msvcrt
+# function is in the Visual C++ 6 runtime that Windows 2000 and XP ship as
+# msvcrt.dll.  (GetFinalPathNameByHandleW, from Vista, is looked up by name.)
+# Check a function against Windows XP before adding it here.
 xp_kernel32="CloseHandle CreateFileW CreateHardLinkW CreateMutexW
   DeleteCriticalSection DeleteFileW EnterCriticalSection FormatMessageA
-  FreeLibrary GetConsoleMode GetConsoleProcessList GetFileAttributesW GetFileInformationByHandle GetFileType GetLastError
+  FreeLibrary GetCommandLineW GetConsoleMode GetConsoleProcessList GetFileAttributesW
+  GetFileInformationByHandle GetFileType GetLastError
   GetModuleHandleA GetProcAddress GetStartupInfoA GetStdHandle GetTickCount
   GetSystemTimeAsFileTime
   InitializeCriticalSection LeaveCriticalSection LoadLibraryA MoveFileExW
-  MultiByteToWideChar OpenMutexW ReleaseMutex SetFileTime SetLastError SetUnhandledExceptionFilter Sleep
-  TlsGetValue VirtualProtect VirtualQuery WaitForSingleObject"
+  MultiByteToWideChar OpenMutexW ReleaseMutex SetCurrentDirectoryW SetFileTime SetLastError
+  SetUnhandledExceptionFilter Sleep TlsGetValue VirtualProtect VirtualQuery WaitForSingleObject
+  WideCharToMultiByte"
 xp_msvcrt="__getmainargs __initenv __p__acmdln __p__commode __p__fmode
   __set_app_type __setusermatherr _amsg_exit _cexit _close _commit _fdopen
-  _fileno _initterm _iob _onexit _open_osfhandle _wopen abort calloc clearerr
-  exit fclose ferror fflush fopen fprintf fputc fputs free fseek fwrite getc
-  malloc memchr memcmp memcpy remove signal strcmp strlen strncmp ungetc
-  vfprintf"
+  _fileno _initterm _iob _onexit _open_osfhandle _read _wopen _write abort
+  calloc clearerr exit fclose ferror fflush fopen fprintf fputc fputs free
+  fseek fwrite getc malloc memchr memcmp memcpy memmove realloc remove signal
+  strchr strcmp strlen strncmp ungetc vfprintf"
 
 if [ "$format" = PE32 ]; then
   objdump=i686-w64-mingw32-objdump arch=x86

@@ -1,25 +1,15 @@
-// uninstall: points the mod in the current directory back at its own
-// library.
+// uninstall: points the mod back at its own library.
 //
 // When the installer's backup is there, it is renamed back over liblist.gam
 // in one step.  Without one (or when that rename fails), a liblist.gam that
 // still has the bot's lines after its head is rebuilt: its head (every piece
 // up to and including the first one that holds "mpentity") is kept, and the
 // stock library entries of the game named in the head follow it.  The new
-// file is built in the scratch file and renamed over liblist.gam only once
-// it is complete and on disk, so liblist.gam is never missing or
-// half-written.  A liblist.gam without the bot's lines is never touched:
-// beside a backup it was put there since the install, and the backup is
-// stale; without one there is nothing to undo.
-//
-// The program takes no arguments.  It prints nothing and exits 0 when the
-// mod loads its own library; when that cannot be brought about, or the
-// backup is still there at the end, it prints one line on standard error
-// and exits 1, and when the folder holds neither liblist.gam nor the backup
-// it says so and exits 2.
-#include <cstring>
-#include <iterator>
-
+// file is built complete and on disk before it is renamed over liblist.gam,
+// so liblist.gam is never missing or half-written.  A liblist.gam without
+// the bot's lines is never touched: beside a backup it was put there since
+// the install, and the backup is stale; without one there is nothing to
+// undo.
 #include "modfile.h"
 
 namespace {
@@ -53,227 +43,177 @@ const char* const kGlobalWarfareBlock[] = {
     R"(nomodels "1")",
 };
 
-// The rebuild flags, all clear at the start; once set, a flag stays set.
-// A title counts only in a head piece that also holds "game", and a piece
-// sets at most one title flag, the first in the order below.
-struct Titles {
-  bool is_firearms;
-  bool is_dod;
-  bool is_battle_grounds;
-  bool is_global_warfare;
-};
-
-void note_title(void* context, const char* piece, size_t length) {
-  Titles& titles = *static_cast<Titles*>(context);
-  if (!holds(piece, length, "game")) return;
-  if (holds(piece, length, "Firearms") || holds(piece, length, "FireArms"))
-    titles.is_firearms = true;
-  else if (holds(piece, length, "Day of Defeat"))
-    titles.is_dod = true;
-  else if (holds(piece, length, "Battle Grounds"))  // "The Battle Grounds" too
-    titles.is_battle_grounds = true;
-  else if (holds(piece, length, "Global Warfare"))
-    titles.is_global_warfare = true;
+// The stock library entries of |game|: none for a game uninstall does not
+// know.
+std::span<const char* const> game_block(Game game) {
+  switch (game) {
+    case Game::firearms: return kFirearmsBlock;
+    case Game::day_of_defeat: return kDodBlock;
+    case Game::battle_grounds: return kBattleGroundsBlock;
+    case Game::global_warfare: return kGlobalWarfareBlock;
+    case Game::unknown: break;
+  }
+  return {};
 }
 
-// The stock block of the highest-ranked title flag that is set: its lines in
-// |lines| and their number, or 0 when no known title was found.
-size_t game_block(const Titles& titles, const char* const** lines) {
-  if (titles.is_firearms)
-    return *lines = kFirearmsBlock, std::size(kFirearmsBlock);
-  if (titles.is_dod) return *lines = kDodBlock, std::size(kDodBlock);
-  if (titles.is_battle_grounds)
-    return *lines = kBattleGroundsBlock, std::size(kBattleGroundsBlock);
-  if (titles.is_global_warfare)
-    return *lines = kGlobalWarfareBlock, std::size(kGlobalWarfareBlock);
-  return 0;
+// The rebuilt liblist.gam made from |text|: the head, ended by a line end
+// where its last line has none, so that the block's first entry stands on
+// a line of its own, then the game's stock block, each line ended by the
+// file's own line end.
+Parts rebuild_game_entry(const Text& text) {
+  Parts parts;
+  parts.add(text.head());
+  if (!text.head_ends_line) parts.add(line_end(text));
+  parts.add_lines(game_block(text.game), line_end(text));
+  return parts;
 }
 
-// Writes the rebuilt liblist.gam from |config| to |output|: the head, ended
-// by a line end when its last line has none so that the block's first entry
-// stands on a line of its own, then the game block of the Titles at
-// |context|, each line ended by the file's first line end.  True when every
-// piece was read and everything was written.
-bool write_rebuilt_file(FILE* config, FILE* output, void* context) {
-  const Titles& titles = *static_cast<const Titles*>(context);
-  Head head;
-  if (!rewind_input(config) ||
-      !read_head(config, output, nullptr, nullptr, &head))
-    return false;
-  const char* const* lines = nullptr;
-  size_t count = game_block(titles, &lines);
-  const char* line_end = head.line_end ? head.line_end : "\n";
-  if (!head.ends_line && !append_text(output, line_end, std::strlen(line_end)))
-    return false;
-  return append_lines(output, lines, count, line_end);
+// Whether liblist.gam, read as |text|, can be rebuilt: it has the bot's
+// lines to take out, and its head names a game whose entries are known.
+bool can_rebuild(const Text& text) {
+  return text.read && text.bot_lines && text.game != Game::unknown && !text.too_large;
 }
 
-// Puts the installer's backup back over liblist.gam in one rename: true when
-// the backup is back in place; false, with the failure noted, when not.
-bool restore_backup() {
-  if (!replace_file(kBackupFile, kConfigFile)) {
-    note_failed_call("cannot rename", kBackupFile, kConfigFile);
-    return false;
+const Words kRestore = {"restore the original liblist.gam from liblist_tv_backup.gam",
+                        "restored the original liblist.gam from liblist_tv_backup.gam"};
+const Words kRebuild = {"rebuild liblist.gam with the game's own library entries",
+                        "rebuilt liblist.gam with the game's own library entries"};
+
+const char kStaleBackup[] =
+    "liblist.gam has none of the bot's lines, and liblist_tv_backup.gam is an "
+    "older copy of it; delete the backup, or rename it to liblist.gam to get "
+    "that copy back";
+const char kUnknownGame[] =
+    "liblist.gam still has the bot's lines, there is no liblist_tv_backup.gam to "
+    "restore, and its game is not one whose own entries uninstall knows; take "
+    "the bot's lines out by hand";
+const char kRebuiltInstead[] =
+    "liblist.gam was rebuilt instead, and the backup is still in place";
+const char kAsItWas[] = "liblist.gam is as it was, and the backup is still in place";
+
+// The decision table of uninstall, from what the folder holds.  Carrying it
+// out, a restore whose rename fails rebuilds liblist.gam instead where it
+// can (status 1, the backup still there).
+Plan decide_restore(const Facts& facts) {
+  // A backup name that is only a second name of liblist.gam is dropped
+  // first: then there is no backup.
+  Kind backup = facts.second_name ? Kind::missing : facts.backup.kind;
+  Kind config = facts.config.kind;
+  const Text& text = facts.text;
+  if (config == Kind::missing && backup == Kind::missing) return end_with(nothing_here());
+  if (backup == Kind::regular) {
+    // Without liblist.gam, or with a dangling link at its name, there is
+    // nothing to read and nothing to lose: the backup goes back.
+    if (config != Kind::missing && !facts.config.dangling) {
+      if (config != Kind::regular) return end_with(failed(cannot_open(facts.config, kConfigFile)));
+      if (!text.read) return end_with(failed(failed_with("cannot read", kConfigFile, text.read_reason)));
+      // A liblist.gam without the bot's lines beside a backup was put there
+      // since the install (a game update): the backup is older.
+      if (text.found_mpentity && !text.bot_lines) return end_with(failed(refusal(kStaleBackup)));
+    }
+    if (!facts.backup.here)
+      return end_with(failed(refusal("it leads to a file in another place, which "
+                                     "renaming it would move; put the file itself "
+                                     "there, without links",
+                                     "cannot use", kBackupFile)));
+    if (auto refused = refuse_unchangeable(facts)) return end_with(failed(*refused));
+    return change(Step::restore, kRestore);
+  }
+  // A backup that cannot be read stays; liblist.gam is rebuilt beside it
+  // where it can be, and the run ends with status 1 either way.
+  if (backup == Kind::unreadable) {
+    Failure unread = cannot_open(facts.backup, kBackupFile);
+    if (config != Kind::regular || !can_rebuild(text) || refuse_unchangeable(facts))
+      return end_with(failed(unread, kAsItWas));
+    Plan plan = change(Step::rebuild_beside_backup, kRebuild);
+    plan.outcome = failed(unread, "liblist.gam would be rebuilt instead, and the "
+                                  "backup would stay in place");
+    return plan;
+  }
+  if (config != Kind::regular) return end_with(failed(cannot_open(facts.config, kConfigFile)));
+  if (!text.read) return end_with(failed(failed_with("cannot read", kConfigFile, text.read_reason)));
+  if (!text.bot_lines)
+    return end_with(no_change("nothing to undo, liblist.gam has none of the bot's lines"));
+  if (text.game == Game::unknown) return end_with(failed(refusal(kUnknownGame)));
+  if (text.too_large)
+    return end_with(failed(refusal("it is larger than 16 MiB, far beyond any real "
+                                   "liblist.gam",
+                                   "cannot rebuild", kConfigFile)));
+  if (auto refused = refuse_unchangeable(facts)) return end_with(failed(*refused));
+  return change(Step::rebuild, kRebuild);
+}
+
+Plan decide(const Facts& facts) {
+  if (auto refused = refuse_unsafe(facts)) return end_with(failed(*refused));
+  Plan plan = decide_restore(facts);
+  plan.drop_second_name = facts.second_name;
+  return plan;
+}
+
+// Rebuilds liblist.gam in place of the old one.
+Outcome rebuild(Facts& facts) {
+  return replace_config(facts, facts.config, kConfigFile, rebuild_game_entry(facts.text),
+                        false, kRebuild);
+}
+
+// Puts the backup back over liblist.gam in one rename, or rebuilds
+// liblist.gam where that fails and it can.
+Outcome restore_backup(Facts& facts) {
+  release_before_rename(facts.config.file);
+  release_before_rename(facts.backup.file);
+  if (!replace_name(kBackupFile, kConfigFile)) {
+    Failure failure = failed_call("cannot rename", kBackupFile, kConfigFile);
+    bool rebuilt = facts.config.kind == Kind::regular && can_rebuild(facts.text) &&
+                   rebuild(facts).status == kDone;
+    return failed(failure, rebuilt ? kRebuiltInstead : kAsItWas);
   }
   // The rename keeps the backup's old modification time, and engines that
   // keep a converted copy of liblist.gam read it again only when it is newer
   // than that copy.  The restore has happened either way: a failure here is
   // ignored.
-  (void)touch_file(kConfigFile);
-  return true;
+  (void)touch_name(kConfigFile);
+  Outcome done;
+  done.words = kRestore;
+  done.changed = true;
+  return done;
 }
 
-// What liblist.gam holds, read through once with the game's titles.
-struct ConfigState {
-  Survey survey;
-  Titles titles;
-};
-
-// Reads liblist.gam through, with its titles: true with |state| filled;
-// false, with the failure noted, when it cannot be opened or read.
-bool survey_titles(ConfigState* state) {
-  state->titles = Titles{};
-  return survey_config(note_title, &state->titles, &state->survey);
-}
-
-// Whether liblist.gam can be rebuilt: it has the bot's lines to take out,
-// after a head, and the head names a game whose stock entries are known.
-bool can_rebuild(const ConfigState& state) {
-  const char* const* lines = nullptr;
-  return state.survey.has_bot_lines && game_block(state.titles, &lines) > 0;
-}
-
-// Rebuilds liblist.gam from its head and the stock entries of the game
-// that |titles| names, and renames the complete new file over it: true
-// when it is in place; false, with the failure noted, when not, and then
-// liblist.gam is as it was.
-bool rebuild_game_entry(Titles titles) {
-  FILE* config = open_input(kConfigFile);
-  if (config == nullptr) {
-    note_failed_call("cannot open", kConfigFile);
-    return false;
-  }
-  StepFailure failure;
-  bool built =
-      build_scratch(config, kConfigFile, write_rebuilt_file, &titles, &failure);
-  if (!built) note_failed_step(failure);
-  if (!close_input(config) && built) {
-    note_failed_call("cannot read", kConfigFile);
-    discard_scratch();
-    return false;
-  }
-  if (!built) return false;
-  if (commit_scratch(kConfigFile, &failure)) return true;
-  note_failed_step(failure);
-  return false;
-}
-
-const char* const kUnchanged = "nothing was changed";
-const char* const kStaleBackup =
-    "liblist.gam has none of the bot's lines, and liblist_tv_backup.gam is "
-    "an older copy of it; delete the backup, or rename it to liblist.gam to "
-    "get that copy back; nothing was changed";
-const char* const kUnknownGame =
-    "liblist.gam still has the bot's lines, there is no "
-    "liblist_tv_backup.gam to restore, and its game is not one whose own "
-    "entries uninstall knows; take the bot's lines out by hand; nothing was "
-    "changed";
-
-const char* const kRestored =
-    "uninstall: your original liblist.gam is back; the bot is uninstalled";
-const char* const kRebuilt =
-    "uninstall: liblist.gam loads the game's own library again";
-const char* const kNothingToUndo =
-    "uninstall: liblist.gam has none of the bot's lines; nothing to undo, "
-    "nothing was changed";
-
-// Reports a backup that could not be read or put back, after liblist.gam
-// was |rebuilt| or left as it was: kFailed, since the backup is still in
-// place.
-Status report_backup_kept(bool rebuilt) {
-  if (rebuilt)
-    return report_failure("uninstall",
-                          "liblist.gam was rebuilt instead, and the backup "
-                          "is still in place");
-  return report_failure("uninstall",
-                        "liblist.gam is as it was, and the backup is still "
-                        "in place");
-}
-
-// Rebuilds liblist.gam where it can be, after the backup could not be
-// read or put back: kFailed while the backup is still there (a look at it
-// that failed may have found none).
-Status rebuild_beside_backup(const char** done) {
-  ConfigState state;
-  bool rebuilt = survey_titles(&state) && can_rebuild(state) &&
-                 rebuild_game_entry(state.titles);
-  if (name_taken(kBackupFile)) return report_backup_kept(rebuilt);
-  if (!rebuilt) return report_failure("uninstall", kUnchanged);
-  *done = kRebuilt;
-  return kDone;
-}
-
-// Brings the folder back to the game's own library, as far as what it
-// holds allows: the exit status, with |*done| set to the line that tells a
-// success.
-Status uninstall(const char** done) {
-  Presence config, backup;
-  if (!begin_run(&config, &backup))
-    return report_failure("uninstall", kUnchanged);
-  if (config == kMissing && backup == kMissing)
-    return report_nothing_here("uninstall");
-  if (backup == kRegular) {
-    // Without liblist.gam, or with a dangling link at its name, there is
-    // nothing to read and nothing to lose: the backup goes back.
-    bool nothing_there = config == kMissing || is_dangling_link(kConfigFile);
-    if (!nothing_there) {
-      ConfigState state;
-      if (config != kRegular || !survey_titles(&state))
-        return report_failure("uninstall", kUnchanged);
-      // A liblist.gam without the bot's lines beside a backup was put
-      // there since the install (a game update): the backup is older.
-      if (state.survey.head.found_mpentity && !state.survey.has_bot_lines)
-        return report_refusal("uninstall", kStaleBackup);
+Outcome carry_out(Facts& facts, const Plan& plan) {
+  switch (plan.step) {
+    case Step::restore:
+      return restore_backup(facts);
+    case Step::rebuild_beside_backup: {
+      Outcome rebuilt = rebuild(facts);
+      // A look that failed (an I/O error, say) may have taken a free name
+      // for an unreadable backup: where none is there, the rebuild is all.
+      if (!name_taken(kBackupFile)) return rebuilt;
+      return failed(cannot_open(facts.backup, kBackupFile),
+                    rebuilt.status == kDone ? kRebuiltInstead : kAsItWas);
     }
-    *done = kRestored;
-    if (restore_backup()) return kDone;
-    return config == kRegular ? rebuild_beside_backup(done)
-                              : report_backup_kept(false);
+    default:
+      return rebuild(facts);
   }
-  if (backup == kUnreadable) return rebuild_beside_backup(done);
-  if (config != kRegular) return report_failure("uninstall", kUnchanged);
-  ConfigState state;
-  if (!survey_titles(&state)) return report_failure("uninstall", kUnchanged);
-  if (!state.survey.has_bot_lines) {
-    *done = kNothingToUndo;
-    return kDone;
-  }
-  if (!can_rebuild(state)) return report_refusal("uninstall", kUnknownGame);
-  *done = kRebuilt;
-  if (rebuild_game_entry(state.titles)) return kDone;
-  return report_failure("uninstall", kUnchanged);
 }
 
-const char kUsage[] =
-    "Usage: uninstall    (no arguments; run it in the mod's folder)\n"
+const Program kUninstall = {
+    "uninstall",
+    "Usage: uninstall [OPTION]... [MOD_FOLDER]\n"
     "\n"
-    "Points the game mod in the current folder back at its own library: puts\n"
-    "liblist_tv_backup.gam, the original that install kept, back as\n"
-    "liblist.gam.  Without a backup, it replaces the bot's lines after the\n"
-    "\"mpentity\" line with the game's own entries, for Firearms, Day of\n"
-    "Defeat, The Battle Grounds and Global Warfare.  A liblist.gam without\n"
+    "Points the game mod in MOD_FOLDER (without it, the current folder) back at\n"
+    "its own library: puts liblist_tv_backup.gam, the original that install\n"
+    "kept, back as liblist.gam.  Without a backup, it replaces the bot's lines\n"
+    "after the \"mpentity\" line with the game's own entries, for Firearms, Day\n"
+    "of Defeat, The Battle Grounds and Global Warfare.  A liblist.gam without\n"
     "the bot's lines is not touched.  It writes no other files than these two\n"
     "and its scratch file liblist_tv_temp.gam.\n"
-    "\n"
-    "Exit status:\n"
-    "  0  liblist.gam loads the game's own library (now, or already)\n";
+    "\n",
+    "  0  liblist.gam loads the game's own library (now, or already)\n",
+    decide,
+    carry_out,
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int answered = answer_arguments("uninstall", argc, argv, kUsage);
-  if (answered >= 0) return end_run(static_cast<Status>(answered), nullptr);
-  const char* done = nullptr;
-  Status status = uninstall(&done);
-  return end_run(status, done);
+  return run_program(kUninstall, argc, argv);
 }

@@ -1,0 +1,117 @@
+// Reading a mod description file once, in blocks, and testing its pieces
+// for what both programs decide from.
+#include <algorithm>
+#include <cstring>
+
+#include "modfile.h"
+
+namespace {
+
+// The line end that ends |piece|: "\r\n", "\n", or empty for none.
+std::string_view line_end_of(std::string_view piece) {
+  if (!piece.ends_with('\n')) return {};
+  return piece.ends_with("\r\n") ? "\r\n" : "\n";
+}
+
+// The title that a head piece names, as uninstall reads it: only on a
+// piece that also holds "game", and only the first in rank.
+Game title_of(std::string_view piece) {
+  if (!holds(piece, "game")) return Game::unknown;
+  if (holds(piece, "Firearms") || holds(piece, "FireArms")) return Game::firearms;
+  if (holds(piece, "Day of Defeat")) return Game::day_of_defeat;
+  if (holds(piece, "Battle Grounds")) return Game::battle_grounds;  // "The ..." too
+  if (holds(piece, "Global Warfare")) return Game::global_warfare;
+  return Game::unknown;
+}
+
+// Whether |piece| names the bot, in any ASCII case: the lines install writes
+// all hold "tavrel" or "tav_rel".  Each "v" is a place to look: it is rare
+// in the rest of a liblist.gam, and memchr() finds it fast.
+bool names_bot(std::string_view piece) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  auto at = [&](size_t from, std::string_view word) {
+    if (from + word.size() > piece.size()) return false;
+    for (size_t i = 0; i < word.size(); ++i)
+      if (lower(piece[from + i]) != word[i]) return false;
+    return true;
+  };
+  for (char v : {'v', 'V'}) {
+    for (size_t found = piece.find(v, 2); found != std::string_view::npos;
+         found = piece.find(v, found + 1))
+      if (at(found - 2, "ta") && (at(found + 1, "rel") || at(found + 1, "_rel"))) return true;
+  }
+  return false;
+}
+
+// Takes the piece that starts |at| bytes into the file into |text|: false
+// once nothing that follows can change what the programs decide.
+bool take_piece(Text& text, std::string_view piece, size_t at) {
+  if (!text.found_mpentity) {
+    std::string_view end = line_end_of(piece);
+    if (text.first_end.empty()) text.first_end = end;
+    text.head_ends_line = !end.empty();
+    text.dod = text.dod || holds(piece, "Day of Defeat");
+    text.game = std::min(text.game, title_of(piece));
+    text.head_size = at + piece.size();
+    text.found_mpentity = holds(piece, "mpentity");
+    return true;
+  }
+  if (text.tail_start == Text::kNone &&
+      holds(piece, text.dod ? "gamedll_osx" : "gamedll_linux"))
+    text.tail_start = at;
+  text.bot_lines = names_bot(piece);
+  return !text.bot_lines;
+}
+
+// The length of the piece that starts |at| bytes into |bytes|: up to and
+// including the first line feed, 255 bytes at most; 0 when the bytes read
+// so far may still grow into a longer one (unless |at_end|).
+size_t piece_length(std::string_view bytes, size_t at, bool at_end) {
+  size_t limit = std::min(bytes.size() - at, kPieceSize - 1);
+  const void* line_feed = std::memchr(bytes.data() + at, '\n', limit);
+  if (line_feed != nullptr) return static_cast<const char*>(line_feed) - (bytes.data() + at) + 1;
+  return limit == kPieceSize - 1 || at_end ? limit : 0;
+}
+
+}  // namespace
+
+Text read_mod_text(int fd, size_t size) {
+  Text text;
+  Bytes& bytes = text.bytes;
+  constexpr size_t kBlock = 64 * 1024;
+  // Room for the whole file and the read that finds its end, at once.
+  (void)bytes.room(std::min(size, kLargestBuild) + kBlock);
+  size_t tested = 0;   // bytes of |bytes| in pieces already taken
+  size_t dropped = 0;  // bytes dropped from the front, past kLargestBuild
+  bool at_end = false;
+  while (!at_end) {
+    std::span<char> room = bytes.room(kBlock);
+    long got = room.empty() ? -1 : read_text(fd, room.first(kBlock));
+    if (got < 0) {
+      if (room.empty())
+        append_to(text.read_reason.text, "out of memory");
+      else
+        text.read_reason = last_reason();
+      bytes.clear();
+      return text;
+    }
+    bytes.keep(static_cast<size_t>(got));
+    at_end = got == 0;
+    for (size_t length; (length = piece_length(bytes.view(), tested, at_end)) > 0; tested += length) {
+      if (!take_piece(text, std::string_view(bytes.view().data() + tested, length), dropped + tested)) {
+        at_end = true;  // what follows cannot change the decision
+        break;
+      }
+    }
+    if (dropped + bytes.view().size() > kLargestBuild) {
+      // Too large to build from: only the pieces are still tested.
+      bytes.drop_front(tested);
+      dropped += tested;
+      tested = 0;
+      text.too_large = true;
+    }
+  }
+  if (text.too_large) bytes.clear();
+  text.read = true;
+  return text;
+}
