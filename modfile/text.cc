@@ -79,8 +79,9 @@ Text read_mod_text(int fd, size_t size) {
   Text text;
   Bytes& bytes = text.bytes;
   constexpr size_t kBlock = 64 * 1024;
+  text.too_large = size > kLargestBuild;
   // Room for the whole file and the read that finds its end, at once.
-  (void)bytes.room(std::min(size, kLargestBuild) + kBlock);
+  (void)bytes.room((text.too_large ? 0 : size) + kBlock);
   size_t tested = 0;   // bytes of |bytes| in pieces already taken
   size_t dropped = 0;  // bytes dropped from the front, past kLargestBuild
   bool at_end = false;
@@ -103,7 +104,7 @@ Text read_mod_text(int fd, size_t size) {
         break;
       }
     }
-    if (dropped + bytes.view().size() > kLargestBuild) {
+    if (text.too_large || dropped + bytes.view().size() > kLargestBuild) {
       // Too large to build from: only the pieces are still tested.
       bytes.drop_front(tested);
       dropped += tested;

@@ -10,26 +10,26 @@
 set -u
 work=$1
 shift
-skip() { echo "exFAT leg skipped: $1"; exit 77; }
-[ "$(id -u)" = 0 ] || skip "needs root to mount a file system"
+source "$(dirname "$0")/lib.sh"
+[ "$(id -u)" = 0 ] || skip "exFAT leg skipped: needs root to mount a file system"
 for tool in mkfs.exfat mount.exfat-fuse losetup; do
-  command -v "$tool" >/dev/null || skip "$tool not found (apt-get install exfatprogs exfat-fuse)"
+  command -v "$tool" >/dev/null || skip "exFAT leg skipped: $tool not found (apt-get install exfatprogs exfat-fuse)"
 done
-[ -c /dev/fuse ] || skip "no /dev/fuse"
+[ -c /dev/fuse ] || skip "exFAT leg skipped: no /dev/fuse"
 
 image=$work/exfat.img mount=$work/exfat
 rm -rf "$work" && mkdir -p "$mount" || exit 1
-truncate -s 64M "$image" && mkfs.exfat "$image" >/dev/null 2>&1 || skip "mkfs.exfat failed"
-device=$(losetup -f --show "$image" 2>/dev/null) || skip "no loop device"
+truncate -s 64M "$image" && mkfs.exfat "$image" >/dev/null 2>&1 || skip "exFAT leg skipped: mkfs.exfat failed"
+device=$(losetup -f --show "$image" 2>/dev/null) || skip "exFAT leg skipped: no loop device"
 cleanup() {
   umount "$mount" 2>/dev/null || fusermount -u "$mount" 2>/dev/null
   losetup -d "$device"
   rm -rf "$work"
 }
 trap cleanup EXIT
-mount.exfat-fuse "$device" "$mount" >/dev/null 2>&1 || skip "mount.exfat-fuse failed"
+mount.exfat-fuse "$device" "$mount" >/dev/null 2>&1 || skip "exFAT leg skipped: mount.exfat-fuse failed"
 touch "$mount/probe" && ! ln "$mount/probe" "$mount/link" 2>/dev/null ||
-  skip "the mount takes hard links: not exFAT"
+  skip "exFAT leg skipped: the mount takes hard links: not exFAT"
 rm -f "$mount/probe"
 echo "scratch folders on exFAT at $mount"
 TMPDIR=$mount "$@"

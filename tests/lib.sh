@@ -10,3 +10,13 @@ state() {
 
 # lay DIR FROM: DIR made anew as a copy of the folder FROM, hard links kept.
 lay() { rm -rf "$1" && mkdir -p "$1" && cp -a "$2"/. "$1"/; }
+
+# fail WHAT: says what failed; the script then exits with $failed.
+failed=0
+fail() { echo "FAIL $1"; failed=1; }
+
+# check WHAT EXPECTED ACTUAL: ok when they are the same, else a failure.
+check() { if [ "$2" = "$3" ]; then echo "ok   $1"; else fail "$1: expected '$2', got '$3'"; fi; }
+
+# skip WHY: ends the script as skipped (77), saying why.
+skip() { echo "$1"; exit 77; }

@@ -16,7 +16,6 @@ source "$(dirname "$0")/lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 ulimit -f 20000
-failed=0
 
 # start PROGRAM DIR: runs PROGRAM in DIR in the background.
 start() {
@@ -60,8 +59,7 @@ overlap() {
   if [ "$bad" = 0 ]; then
     echo "ok   $kind, $* together: $rounds rounds, each as a sequential order leaves it"
   else
-    echo "FAIL $kind, $* together"
-    failed=1
+    fail "$kind, $* together"
   fi
 }
 

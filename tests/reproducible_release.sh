@@ -7,8 +7,8 @@
 # them.  Exits 77 (skipped) when SOURCE_DIR is not a git checkout.
 set -u
 src=$(cd "$1" && pwd)
-git -C "$src" rev-parse --verify -q HEAD >/dev/null ||
-  { echo "skipped: $src is not a git checkout"; exit 77; }
+source "$(dirname "$0")/lib.sh"
+git -C "$src" rev-parse --verify -q HEAD >/dev/null || skip "skipped: $src is not a git checkout"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

@@ -8,18 +8,13 @@
 # flush of the folder; and a link planted at the scratch name must never be
 # followed.  Needs root to give files to another account; skipped otherwise.
 set -u
-[ "$(id -u)" = 0 ] || { echo "skipped: needs root to own files by another account"; exit 77; }
+source "$(dirname "$0")/lib.sh"
+[ "$(id -u)" = 0 ] || skip "skipped: needs root to own files by another account"
 bin=$(cd "$1" && pwd)
 examples=$(cd "$2" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 umask 077
-failed=0
-
-# check WHAT EXPECTED ACTUAL
-check() {
-  if [ "$2" = "$3" ]; then echo "ok   $1"; else echo "FAIL $1: expected '$2', got '$3'"; failed=1; fi
-}
 
 # run PROGRAM [STRACE_ARGS...]: runs it in the mod folder under strace and
 # prints "flushed" when the flushes keep their order: the scratch file is
@@ -105,17 +100,18 @@ check "read-only file, rebuild by its owner" "444 4242:4343 regular file 473" "$
 # A read-only folder, for its own account: no switch either way, status 1
 # and one line on standard error, and every file as it was.
 as_owner() { setpriv --reuid=4242 --regid=4343 --clear-groups "$@"; }
-# refused PROGRAM: "status, lines on standard error, folder unchanged".
+# refused PROGRAM [OPTION]: "status, lines on standard error, folder unchanged".
 refused() {
   local was now status
   was=$(ls -l --time-style=+%s | sha256sum)
-  as_owner "$bin/$1" 2>"$work/err"
+  as_owner "$bin/$1" "${@:2}" 2>"$work/err"
   status=$?
   now=$(ls -l --time-style=+%s | sha256sum)
   echo "$status, $(wc -l < "$work/err") line, $([ "$was" = "$now" ] && echo unchanged || echo changed)"
 }
 rm -f ./* && cp "$examples/firearms/liblist.gam" . && chown -R 4242:4343 . && chmod 0555 .
 check "read-only folder: install refused" "1, 1 line, unchanged" "$(refused install)"
+check "read-only folder: a dry run foresees it" "1, 1 line, unchanged" "$(refused install -n)"
 chmod 0755 . && as_owner "$bin/install" && chmod 0555 .
 check "read-only folder: uninstall refused" "1, 1 line, unchanged" "$(refused uninstall)"
 chmod 0755 .
@@ -136,10 +132,24 @@ for name in liblist.gam liblist_tv_backup.gam; do
     check "another account's link at $name: nothing of it read" "" "$(find . -type f -exec grep -l secret {} +)"
   done
 done
-# A device behind root's own link is refused from its name, never opened.
-rm -f ./* && ln -s /dev/ptmx liblist.gam
-strace -f -o "$work/trace" -e trace=openat "$bin/install" 2>/dev/null
-check "device behind a link: never opened" 0 "$(grep -c ptmx "$work/trace")"
+# A device behind root's own link in root's own folder is refused from its
+# name, never opened (-y shows the file behind each descriptor opened).
+mkdir -m 0755 "$work/own" && ln -s /dev/ptmx "$work/own/liblist.gam"
+(cd "$work/own" && strace -f -y -o "$work/trace" -e trace=openat "$bin/install" 2>/dev/null)
+check "device behind a link: never opened" 0 "$(grep -c 'ptmx>' "$work/trace")"
+# The account swaps its liblist.gam for a link to its FIFO, or for a FIFO,
+# between root's look and root's open, made certain by a delay injected
+# into the open: the open follows no link, and the open file decides.
+mkfifo "$work/fifo" && chown 4242:4343 "$work/fifo"
+for shape in "ln -s $work/fifo" mkfifo; do
+  rm -f ./* && cp "$examples/firearms/liblist.gam" . && chown 4242:4343 liblist.gam
+  strace -f -y -o "$work/trace" -P liblist.gam -e trace=openat,read \
+    -e inject=openat:delay_enter=1000000:when=1 "$bin/install" 2>/dev/null &
+  sleep 0.4 && $shape new.gam && chown -h 4242:4343 new.gam && mv -T new.gam liblist.gam
+  wait $!
+  check "swapped between look and open ($shape): refused, nothing of it opened or read" "1 0 0" \
+    "$? $(grep -c 'fifo>' "$work/trace") $(grep -c ' read(' "$work/trace")"
+done
 rm liblist.gam && cp "$examples/firearms/liblist.gam" . && chown 4242:4343 liblist.gam
 
 # The account in its own folder of mode 0300 (no listing): no lock, so no

@@ -11,8 +11,7 @@
 set -u
 bin=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")/.." && pwd)
-failed=0
-fail() { echo "FAIL $1"; failed=1; }
+source "$(dirname "$0")/lib.sh"
 
 for name in install uninstall; do
   program=$bin/$name
@@ -22,7 +21,7 @@ for name in install uninstall; do
 done
 [ "$failed" = 0 ] || exit 1
 
-[ "$(id -u)" = 0 ] || { echo "empty-root run skipped: chroot needs root"; exit 77; }
+[ "$(id -u)" = 0 ] || skip "empty-root run skipped: chroot needs root"
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 cp "$bin/install" "$bin/uninstall" "$here/examples/dod/liblist.gam" "$root/"
@@ -30,10 +29,8 @@ cp "$bin/install" "$bin/uninstall" "$here/examples/dod/liblist.gam" "$root/"
 # that there is nothing to switch.
 runner=()
 if ! (cd "$root" && mkdir probe && cd probe && "$bin/install" 2>&1 | grep -q 'nothing to switch'); then
-  if ! command -v qemu-i386-static >/dev/null; then
-    echo "empty-root run skipped: this kernel does not run these programs, and qemu-i386-static is not installed"
-    exit 77
-  fi
+  command -v qemu-i386-static >/dev/null ||
+    skip "empty-root run skipped: this kernel does not run these programs, and qemu-i386-static is not installed"
   echo "this kernel does not run these programs: running them through qemu-i386-static in the root"
   cp "$(command -v qemu-i386-static)" "$root/qemu"
   runner=(/qemu)

@@ -10,8 +10,7 @@
 # msvcrt.dll, of functions on the list below.
 set -u
 dir=$1 format=$2
-failed=0
-fail() { echo "FAIL $1: $2"; failed=1; }
+source "$(dirname "$0")/lib.sh"
 
 # Functions that Windows XP's KERNEL32.dll and msvcrt.dll export, as far as
 # these programs and the MinGW-w64 start-up code use them.  Each KERNEL32
@@ -52,27 +51,27 @@ imports() {
 
 for name in install uninstall; do
   exe="$dir/$name.exe"
-  headers=$("$objdump" -p "$exe") || { fail "$name" "not a PE file"; continue; }
+  headers=$("$objdump" -p "$exe") || { fail "$name: not a PE file"; continue; }
 
-  grep -qP "^Magic\t+0[12]0b\t\(\Q$format\E\)$" <<<"$headers" || fail "$name" "not $format"
-  grep -q 'Subsystem.*(Windows CUI)' <<<"$headers" || fail "$name" "not a console program"
+  grep -qP "^Magic\t+0[12]0b\t\(\Q$format\E\)$" <<<"$headers" || fail "$name: not $format"
+  grep -q 'Subsystem.*(Windows CUI)' <<<"$headers" || fail "$name: not a console program"
 
   # Only DLLs that every Windows has: the C and C++ runtimes are linked in.
   while read -r dll; do
     case "${dll,,}" in
       kernel32.dll | msvcrt.dll) ;;
-      ntdll.dll | advapi32.dll | user32.dll) [ "$format" = PE32 ] && fail "$name" "imports $dll" ;;
-      *) fail "$name" "imports $dll" ;;
+      ntdll.dll | advapi32.dll | user32.dll) [ "$format" = PE32 ] && fail "$name: imports $dll" ;;
+      *) fail "$name: imports $dll" ;;
     esac
   done < <(sed -n 's/^\s*DLL Name: //p' <<<"$headers")
 
   if [ "$format" = PE32 ]; then
     major=$(awk '$1 == "MajorSubsystemVersion" { print $2 }' <<<"$headers")
     minor=$(awk '$1 == "MinorSubsystemVersion" { print $2 }' <<<"$headers")
-    [ $((major * 100 + minor)) -le 501 ] || fail "$name" "subsystem version $major.$minor is newer than XP's 5.1"
+    [ $((major * 100 + minor)) -le 501 ] || fail "$name: subsystem version $major.$minor is newer than XP's 5.1"
     while read -r dll function; do
       case "${dll,,}" in kernel32.dll) list=$xp_kernel32 ;; *) list=$xp_msvcrt ;; esac
-      grep -qw -- "$function" <<<"$list" || fail "$name" "imports $dll $function, not on the Windows XP list"
+      grep -qw -- "$function" <<<"$list" || fail "$name: imports $dll $function, not on the Windows XP list"
     done < <(imports "$headers")
   fi
 
@@ -82,12 +81,12 @@ for name in install uninstall; do
   at=$(grep -a -b -o '<requestedExecutionLevel level="asInvoker" uiAccess="false"/>' "$exe" | cut -d: -f1 | head -n 1)
   if [ "$rsrc_size" = 0 ] || [ -z "$at" ] ||
      [ "$at" -lt "$rsrc_offset" ] || [ "$at" -ge $((rsrc_offset + rsrc_size)) ]; then
-    fail "$name" "no asInvoker manifest in the resources"
+    fail "$name: no asInvoker manifest in the resources"
   fi
-  grep -aq "processorArchitecture=\"$arch\"" "$exe" || fail "$name" "manifest does not name $arch"
+  grep -aq "processorArchitecture=\"$arch\"" "$exe" || fail "$name: manifest does not name $arch"
 
-  strings -el "$exe" | grep -qx 'Tavrel switch' || fail "$name" "no version information"
-  strings -el "$exe" | grep -qx "$name.exe" || fail "$name" "version information names another file"
+  strings -el "$exe" | grep -qx 'Tavrel switch' || fail "$name: no version information"
+  strings -el "$exe" | grep -qx "$name.exe" || fail "$name: version information names another file"
   [ "$failed" = 0 ] && echo "ok $name.exe: $format, $(stat -c %s "$exe") bytes, imports only system DLLs, $arch asInvoker manifest"
 done
 exit "$failed"

@@ -19,7 +19,6 @@ work=$(mktemp -d)
 mod=$work/mod
 trap 'wait; rm -rf "$work"' EXIT
 ulimit -f 20000
-failed=0
 
 # hold MS: holds liblist.gam in the mod folder for MS milliseconds, in the
 # background; returns once it is held.
@@ -58,8 +57,7 @@ check() {
   if [ "$status" = "$want" ] && [ "$said" = "$lines" ] && [ ! -s "$work/out" ] && [ "$now" = "$expected" ]; then
     echo "ok   $what ($took ms): $(tr -d '\r' < "$work/err")"
   else
-    echo "FAIL $what: status $status, $said lines: $(cat "$work/err"), folder: $now, wanted $expected"
-    failed=1
+    fail "$what: status $status, $said lines: $(cat "$work/err"), folder: $now, wanted $expected"
   fi
 }
 
@@ -67,11 +65,12 @@ check "install, liblist.gam held 300 ms" install plain 300 0 0 done
 check "uninstall, liblist.gam held 300 ms" uninstall installed 300 0 0 done
 check "install, liblist.gam held 5 s" install plain 5000 1 1 unchanged
 check "uninstall, liblist.gam held 5 s" uninstall installed 5000 1 1 unchanged
-# double_click PROGRAM [ARG]: runs PROGRAM in the mod folder with a console
-# of its own; sets status and took (ms).
+# double_click DIR PROGRAM [ARG]: runs PROGRAM in DIR with a console of its
+# own, as Explorer does (ARG: a folder dropped onto it); sets status and
+# took (ms).
 double_click() {
   local began=$(date +%s%N)
-  timeout 60 "${wine[@]}" start /d "Z:${mod//\//\\}" /wait /unix "$exe/$1.exe" ${2:+"$2"} >/dev/null 2>&1
+  timeout 60 "${wine[@]}" start /d "Z:${1//\//\\}" /wait /unix "$exe/$2.exe" ${3:+"$3"} >/dev/null 2>&1
   status=$?
   took=$(( ($(date +%s%N) - began) / 1000000 ))
 }
@@ -81,7 +80,7 @@ timed() {
   if [ "$status" = "$2" ] && [ "$took" -ge "$3" ] && [ "$took" -le "$4" ]; then
     echo "ok   $1 (status $status, $took ms)"
   else
-    echo "FAIL $1: status $status after $took ms, wanted $2 within $3..$4 ms"; failed=1
+    fail "$1: status $status after $took ms, wanted $2 within $3..$4 ms"
   fi
 }
 
@@ -92,22 +91,25 @@ for program in install uninstall; do
   (cd "$mod" && "${wine[@]}" "$exe/$program.exe") 2>/dev/null
   status=$? took=0
   timed "$program, backup a symbolic link to liblist.gam: refused" 1 0 60000
-  cmp -s "$mod/liblist.gam" "$examples/firearms/liblist.gam" || { echo "FAIL liblist.gam lost"; failed=1; }
+  cmp -s "$mod/liblist.gam" "$examples/firearms/liblist.gam" || fail "liblist.gam lost"
 done
 
 setup plain
-double_click install
+double_click "$mod" install
 timed "double-clicked install shows its outcome for about 3 s" 0 2500 8000
-[ -f "$mod/liblist_tv_backup.gam" ] || { echo "FAIL double-clicked install did not switch"; failed=1; }
-double_click uninstall --bad
+[ -f "$mod/liblist_tv_backup.gam" ] || fail "double-clicked install did not switch"
+double_click "$work" uninstall "Z:${mod//\//\\}"
+timed "the mod folder dropped onto uninstall: switched, shown for about 3 s" 0 2500 8000
+[ -f "$mod/liblist_tv_backup.gam" ] && fail "the dropped folder was not switched back"
+double_click "$mod" uninstall --bad
 timed "double-clicked with an argument, shown for about 10 s" 1 9000 20000
 # A second run while the first one's window is still open is not held up.
-double_click uninstall &
+double_click "$mod" install &
 sleep 1.5
 began=$(date +%s%N)
-(cd "$mod" && "${wine[@]}" "$exe/install.exe") >"$work/out" 2>&1
+(cd "$mod" && "${wine[@]}" "$exe/uninstall.exe") >"$work/out" 2>&1
 status=$? took=$(( ($(date +%s%N) - began) / 1000000 ))
 wait
 timed "a run beside an open window is not held up; from the test's console it is silent and quick" 0 0 2000
-[ -s "$work/out" ] && { echo "FAIL it printed: $(cat "$work/out")"; failed=1; }
+[ -s "$work/out" ] && fail "it printed: $(cat "$work/out")"
 exit "$failed"
