@@ -13,8 +13,6 @@
 // without a backup; a backup beside a liblist.gam without them is stale (a
 // game update replaced liblist.gam) or beside a broken one, and is left for
 // the user to deal with.
-#include <iterator>
-
 #include "modfile.h"
 
 namespace {
@@ -70,14 +68,11 @@ const char kHeadlessConfig[] =
 // whose text the facts hold, when it can be built there.
 Plan plan_switch(const Facts& facts, Step step, const char* source_name, Words words) {
   const Text& text = facts.text;
-  if (!text.read) return end_with(failed(failed_with("cannot read", source_name, text.read_reason)));
+  if (!text.read) return end_with(failed(cannot_read(text, source_name)));
   if (!text.found_mpentity)
     return end_with(failed(refusal("there is no place for the bot's entry",
                                    "cannot find \"mpentity\" in", source_name)));
-  if (text.too_large)
-    return end_with(failed(refusal("it is larger than 16 MiB, far beyond any real "
-                                   "liblist.gam",
-                                   "cannot build from", source_name)));
+  if (text.too_large) return end_with(failed(too_large("cannot build from", source_name)));
   if (auto refused = refuse_unchangeable(facts)) return end_with(failed(*refused));
   return change(step, words);
 }
@@ -85,10 +80,8 @@ Plan plan_switch(const Facts& facts, Step step, const char* source_name, Words w
 // The decision table of install, from what the folder holds.  Carrying it
 // out, a backup link that the file system refuses falls back to moving the
 // original, and a failed rename into place undoes the backup.
-Plan decide_switch(const Facts& facts) {
-  // A backup name that is only a second name of liblist.gam is dropped
-  // first: then there is no backup.
-  Kind backup = facts.second_name ? Kind::missing : facts.backup.kind;
+Plan decide(const Facts& facts) {
+  Kind backup = facts.backup_kind();
   Kind config = facts.config.kind;
   if (config == Kind::missing && backup == Kind::missing) return end_with(nothing_here());
   // An install stopped between its two moves: finished from the backup.
@@ -101,7 +94,7 @@ Plan decide_switch(const Facts& facts) {
   if (backup == Kind::unreadable) return end_with(failed(cannot_open(facts.backup, kBackupFile)));
   if (config != Kind::regular) return end_with(failed(cannot_open(facts.config, kConfigFile)));
   const Text& text = facts.text;
-  if (!text.read) return end_with(failed(failed_with("cannot read", kConfigFile, text.read_reason)));
+  if (!text.read) return end_with(failed(cannot_read(text, kConfigFile)));
   // Installed already; a backup made now would hold the bot's lines, not
   // the original.
   if (text.bot_lines) return end_with(no_change("the bot is installed already"));
@@ -112,13 +105,6 @@ Plan decide_switch(const Facts& facts) {
                       "liblist_tv_backup.gam",
                       "switched liblist.gam to the bot; the original is kept as "
                       "liblist_tv_backup.gam"});
-}
-
-Plan decide(const Facts& facts) {
-  if (auto refused = refuse_unsafe(facts)) return end_with(failed(*refused));
-  Plan plan = decide_switch(facts);
-  plan.drop_second_name = facts.second_name;
-  return plan;
 }
 
 Outcome carry_out(Facts& facts, const Plan& plan) {

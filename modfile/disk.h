@@ -21,6 +21,10 @@ struct Reason {
 // error, with advice where access was denied).
 Reason last_reason();
 
+// Whether the call that has just failed was refused as not permitted to
+// anyone but root (EPERM: an append-only or immutable folder, say).
+bool last_call_not_permitted();
+
 // Closes the descriptor |fd|: true when nothing written through it was lost.
 bool close_descriptor(int fd);
 
@@ -31,11 +35,14 @@ class Descriptor {
   explicit Descriptor(int fd) : fd_(fd) {}
   Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
   Descriptor& operator=(Descriptor&& other) noexcept {
-    std::swap(fd_, other.fd_);
+    reset();
+    fd_ = std::exchange(other.fd_, -1);
     return *this;
   }
-  ~Descriptor() {
-    if (fd_ >= 0) (void)close_descriptor(fd_);  // read-only, or discarded
+  ~Descriptor() { reset(); }
+  // Closes it now; a read-only or discarded file loses nothing by it.
+  void reset() {
+    if (fd_ >= 0) (void)close_descriptor(std::exchange(fd_, -1));
   }
   int get() const { return fd_; }
   // Gives the descriptor up, so that the caller closes it and sees how.
@@ -53,16 +60,15 @@ class Descriptor {
 void settle_process();
 
 // Room for the words of a command line, where the system gives them as one
-// wide string (Windows): 32767 characters at most, in UTF-8.
+// wide string (Windows): 32767 characters at most, so at most 16384 words,
+// in UTF-8.
 struct CommandLine {
-  static constexpr size_t kMostWords = 64;
-  const char* words[kMostWords];
+  const char* words[16384];
   char text[3 * 32768];
 };
 
 // The words after the program's name: argv elsewhere; on Windows the wide
 // command line split as the C runtime splits it, in UTF-8, into |room|.
-// More than CommandLine::kMostWords words are cut to that many.
 std::span<const char* const> command_words(int argc, char** argv,
                                            CommandLine& room);
 
@@ -140,7 +146,7 @@ enum class Kind {
   missing,       // nothing at the name
   regular,       // a regular file, open for reading
   unreadable,    // something that cannot be opened (no permission, a
-                 // dangling link); it counts as absent but takes the name
+                 // dangling link); it takes the name
   special,       // a folder, FIFO, device or socket: never read or replaced
   foreign_link,  // a symbolic link of another account than the runner's or
                  // root's: never followed
@@ -175,9 +181,10 @@ struct Found {
 // Looks at |name| and opens it for reading where it is a regular file that
 // may be read: a name that is not a link is opened without following a
 // link, without blocking and without taking a terminal, and told from the
-// open descriptor; a link of the runner's or root's is followed where the
-// folder is not guarded, its target looked at first (a device behind it is
-// never opened), and the opened file must be that target.
+// open descriptor (what is not a regular file at the look is not opened);
+// a link of the runner's or root's is followed where the folder is not
+// guarded, its target looked at first (a device behind it is not opened),
+// and the opened file must be that target.
 Found look_at(const char* name, const Folder& folder);
 
 // Whether something other than a folder stands at |path|, following links
@@ -207,8 +214,9 @@ Descriptor create_file(const char* name);
 bool write_text(int fd, std::string_view text);
 
 // Lets go of the open original |file| where the system cannot rename over
-// or move a file that is open (Windows); elsewhere it stays open, and its
-// permissions can still be copied from it.
+// or move a file that is open (Windows, where nothing is copied from it
+// afterwards); elsewhere it stays open, and its permissions can still be
+// copied from it.
 void release_before_rename(Descriptor& file);
 
 // Gives the new file |to| the permission bits and access ACL of the open
@@ -229,16 +237,18 @@ bool sync_folder();
 bool remove_name(const char* name);
 
 // Gives the file at |from| the second name |to| (a hard link; a symbolic
-// link at |from| is linked itself), then flushes the folder: true on
-// success; false when |to| is taken or the file system has no hard links.
+// link at |from| is linked itself), then tries to flush the folder: true
+// on success; false when |to| is taken or the file system has no hard
+// links.
 bool link_name(const char* from, const char* to);
 
-// Renames |from| to |to| only where nothing stands at |to|, then flushes
-// the folder: true on success; on failure both names are unchanged.
+// Renames |from| to |to| only where nothing stands at |to|, then tries to
+// flush the folder: true on success; on failure both names are unchanged.
 bool rename_name(const char* from, const char* to);
 
 // Renames |from| over |to| in one step, replacing what stands at |to|, then
-// flushes the folder: true on success; on failure both are unchanged.
+// tries to flush the folder: true on success; on failure both are
+// unchanged.
 bool replace_name(const char* from, const char* to);
 
 // Sets the modification time of |name| to now, never a link's target's:

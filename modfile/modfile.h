@@ -97,12 +97,17 @@ struct Facts {
   LockResult lock = LockResult::locked;
   Reason lock_reason;
   Folder folder;
-  bool writable = true;  // looked at only by a dry run
+  // Whether the folder may be written, as far as permissions tell: looked
+  // at only by a dry run, since a real run finds out by trying.
+  bool writable = true;
   Reason write_reason;
   Found config;          // kConfigFile
   Found backup;          // kBackupFile
   // The backup name leads to kConfigFile's own file: no backup of its own.
   bool second_name = false;
+  // What stands at the backup name, as the decision sees it: nothing where
+  // it is only a second name of kConfigFile, which a change removes first.
+  Kind backup_kind() const { return second_name ? Kind::missing : backup.kind; }
   // The text of kConfigFile, or of kBackupFile where kConfigFile is
   // missing.
   Text text;
@@ -161,6 +166,7 @@ struct Outcome {
 Outcome failed(const Failure& failure, const char* state = kUnchanged);
 Outcome nothing_here();
 Outcome no_change(const char* words);
+Outcome changed(Words words);
 
 // --- The plan -------------------------------------------------------------------------
 
@@ -176,8 +182,6 @@ enum class Step {
 
 struct Plan {
   Step step = Step::none;
-  // First remove the backup name, a second name of liblist.gam's file.
-  bool drop_second_name = false;
   // How the run ends when every step works (the words of a change).
   Outcome outcome;
 };
@@ -187,7 +191,7 @@ Plan change(Step step, Words words);
 // A plan that ends at once with |outcome|.
 Plan end_with(Outcome outcome);
 
-// The refusals that both programs make before they decide anything: a lock
+// The refusals that both programs make before either decides: a lock
 // that was not taken, a folder, FIFO, device or socket or a link that is not
 // followed at either name, another account's file in a sticky folder, and a
 // backup name that cannot be dropped as a second name.
@@ -199,14 +203,21 @@ std::optional<Failure> refuse_unchangeable(const Facts& facts);
 
 // The failure that an unreadable |found| at |name| makes.
 Failure cannot_open(const Found& found, const char* name);
+// The failure of a reading of |name| into |text| that did not end.
+Failure cannot_read(const Text& text, const char* name);
+// The refusal to build from (|action|) |name|, larger than kLargestBuild.
+Failure too_large(const char* action, const char* name);
 
 // --- Replacing liblist.gam --------------------------------------------------------------
 
-// The bytes of a new file, in order.
+// The bytes of a new file, in order: a head, a block of at most a dozen
+// lines with their line ends, and a tail.
 struct Parts {
   std::array<std::string_view, 32> list;
   size_t count = 0;
-  void add(std::string_view part) { list[count++] = part; }
+  void add(std::string_view part) {
+    if (count < list.size()) list[count++] = part;
+  }
   // Adds each of |lines| followed by |line_end|.
   void add_lines(std::span<const char* const> lines, std::string_view line_end);
   std::span<const std::string_view> all() const { return {list.data(), count}; }
@@ -257,7 +268,12 @@ struct Program {
   const char* name;     // "install"
   const char* usage;    // the first lines of --help
   const char* success;  // what exit status 0 means, for --help
-  Plan (*decide)(const Facts&);  // no file-system call
+  // The decision table, from facts that passed refuse_unsafe(): no
+  // file-system call.
+  Plan (*decide)(const Facts&);
+  // The steps of a plan that changes the folder, once a backup name that is
+  // only a second name of liblist.gam is removed (as it is, too, before a
+  // plan that ends well without a change).
   Outcome (*carry_out)(Facts&, const Plan&);
 };
 

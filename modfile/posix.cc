@@ -35,6 +35,10 @@ Reason last_reason() {
   return reason;
 }
 
+bool last_call_not_permitted() {
+  return errno == EPERM;
+}
+
 bool close_descriptor(int fd) {
   return close(fd) == 0;
 }

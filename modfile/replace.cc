@@ -15,7 +15,7 @@ Replacement::Replacement() : file_(create_file(kScratchFile)) {
 
 Replacement::~Replacement() {
   if (!made_ || committed_) return;
-  file_ = Descriptor();  // closed first: Windows removes no open file
+  file_.reset();  // closed first: Windows removes no open file
   // A scratch file that cannot be removed now is removed by the next run.
   (void)remove_name(kScratchFile);
 }
@@ -48,20 +48,31 @@ enum class Kept { not_asked, linked, moved };
 // What the folder holds after a failed commit, once the backup it made is
 // undone as far as it can be.
 const char* undo_backup(Kept kept) {
+  // Where the folder lets no file be renamed or removed, every later run
+  // would fail on the same step: advice to run again would go round in a
+  // circle, so the line says what the folder does not allow.
   switch (kept) {
     case Kept::not_asked:
       break;
     case Kept::linked:
       // The backup is only a second name of liblist.gam.
-      if (!remove_name(kBackupFile))
-        return "liblist.gam is unchanged, but the backup name is left as a "
-               "second name of it; run install or uninstall again";
-      break;
+      if (remove_name(kBackupFile)) break;
+      if (last_call_not_permitted())
+        return "liblist.gam is unchanged, but liblist_tv_backup.gam is left as a "
+               "second name of it and liblist_tv_temp.gam beside it, since the "
+               "folder lets no file be removed or renamed (it may be append-only: "
+               "as root, chattr -a on the folder allows it again); then delete both";
+      return "liblist.gam is unchanged, but the backup name is left as a "
+             "second name of it; run install or uninstall again";
     case Kept::moved:
-      if (!rename_name(kBackupFile, kConfigFile))
+      if (rename_name(kBackupFile, kConfigFile)) break;
+      if (last_call_not_permitted())
         return "your original is now liblist_tv_backup.gam and there is no "
-               "liblist.gam; run uninstall to put it back";
-      break;
+               "liblist.gam, since the folder lets no file be renamed (it may be "
+               "append-only: as root, chattr -a on the folder allows it again); "
+               "then run uninstall to put it back";
+      return "your original is now liblist_tv_backup.gam and there is no "
+             "liblist.gam; run uninstall to put it back";
   }
   return kUnchanged;
 }
@@ -98,8 +109,5 @@ Outcome replace_config(Facts& facts, Found& original,
     }
   }
   if ((failure = replacement.commit(kConfigFile))) return failed(*failure, undo_backup(kept));
-  Outcome done;
-  done.words = words;
-  done.changed = true;
-  return done;
+  return changed(words);
 }

@@ -44,6 +44,13 @@ Outcome nothing_here() {
   return outcome;
 }
 
+Outcome changed(Words words) {
+  Outcome outcome;
+  outcome.words = words;
+  outcome.changed = true;
+  return outcome;
+}
+
 Outcome no_change(const char* words) {
   Outcome outcome;
   outcome.words = {words, words};
@@ -65,6 +72,15 @@ Plan end_with(Outcome outcome) {
 
 Failure cannot_open(const Found& found, const char* name) {
   return failed_with("cannot open", name, found.reason);
+}
+
+Failure cannot_read(const Text& text, const char* name) {
+  return failed_with("cannot read", name, text.read_reason);
+}
+
+Failure too_large(const char* action, const char* name) {
+  static_assert(kLargestBuild == 16u << 20, "the refusal names the limit");
+  return refusal("it is larger than 16 MiB, far beyond any real liblist.gam", action, name);
 }
 
 // --- What the folder holds ---------------------------------------------------------
@@ -124,19 +140,29 @@ std::optional<Failure> refuse_unsafe(const Facts& facts) {
                    "owners may change (a sticky folder); run the program as that "
                    "account",
                    "cannot replace", kConfigFile);
+  // Any account may put a file into a sticky folder: a backup that neither
+  // the runner, root nor the owner of liblist.gam could have made may be
+  // planted there, to be renamed over liblist.gam.
+  long long maker = facts.backup.owner;
+  if (folder.sticky && maker >= 0 && maker != folder.runner && maker != 0 &&
+      maker != facts.config.owner) {
+    Reason why;
+    append_to(why.text, "it belongs to user ");
+    append_number(why.text, static_cast<unsigned long long>(maker));
+    append_to(why.text, ", not to you, root or the owner of liblist.gam, in a folder where "
+                        "any account may put files (a sticky folder); remove it if it "
+                        "is not a backup of yours");
+    return failed_with("cannot use", kBackupFile, why);
+  }
   if (!facts.second_name) return std::nullopt;
   // A backup name that leads to liblist.gam's own file holds no original of
   // its own, and is dropped; but only where removing that name takes
-  // neither the file nor a file elsewhere with it.
-  for (const char* name : {kBackupFile, kConfigFile}) {
-    const Found& found = name == kBackupFile ? facts.backup : facts.config;
-    if (!found.here)
-      return refusal("it leads to a file in another place, and removing the "
-                     "backup name would remove that file; put the file itself "
-                     "there, without links",
-                     "cannot use", name);
-  }
-  if (!facts.backup.link && (facts.config.link || facts.backup.links < 2))
+  // neither the file nor a file elsewhere with it: a link is removed as
+  // itself, and one of two hard links leaves the other, but only where both
+  // names lie in this folder (Wine shows a link as the file it leads to,
+  // and liblist.gam may lead to the backup).
+  bool both_here = facts.backup.here && facts.config.here;
+  if (!both_here || (!facts.backup.link && (facts.config.link || facts.backup.links < 2)))
     return refusal("it leads to the same file as liblist.gam, so it is no backup "
                    "of its own, and removing it could take that file too; put the "
                    "file itself at liblist.gam, without links, and remove the "
@@ -194,7 +220,7 @@ int report_failure(const Program& program, const Failure& failure, const char* s
   return kFailed;
 }
 
-const char kStatuses[] =
+const char kOptions[] =
     "Options:\n"
     "  -n, --dry-run  show what the run would do, and change nothing\n"
     "  -v, --verbose  say what was done\n"
@@ -224,7 +250,7 @@ std::optional<int> read_options(const Program& program,
       put(" (Tavrel switch) " TAVREL_VERSION "\n", stdout);
     } else {
       put(program.usage, stdout);
-      put(kStatuses, stdout);
+      put(kOptions, stdout);
       put(program.success, stdout);
       put(kMoreStatuses, stdout);
     }
@@ -291,6 +317,17 @@ int report(const Program& program, const Options& options, const Plan& plan,
   return kDone;
 }
 
+// Carries out |plan|, which changes the folder or ends well: a backup name
+// that is only a second name of liblist.gam goes first (never where the
+// run is refused), then the program's own steps.
+Outcome carry_out(const Program& program, Facts& facts, const Plan& plan) {
+  if (facts.second_name) {
+    release_before_rename(facts.backup.file);
+    if (!remove_name(kBackupFile)) return failed(failed_call("cannot delete", kBackupFile));
+  }
+  return plan.step == Step::none ? plan.outcome : program.carry_out(facts, plan);
+}
+
 // The run itself, with the folder lock held while it lasts.
 int run(const Program& program, int argc, char** argv, bool shown) {
   CommandLine room;
@@ -309,29 +346,22 @@ int run(const Program& program, int argc, char** argv, bool shown) {
   facts.lock_reason = lock.reason();
   facts.folder = look_at_folder();
   bool held = facts.lock == LockResult::locked || facts.lock == LockResult::no_locks;
-  if (held && !options.dry_run) {
-    // A scratch file left by a killed run: no run of ours is using it now.
-    // One that leads to a file elsewhere is never removed.
-    if (!removes_here(kScratchFile, facts.folder))
-      return report_failure(program,
-                            refusal("it leads to a file in another place, which "
-                                    "removing it would remove; remove the link "
-                                    "itself by hand",
-                                    "cannot remove", kScratchFile),
-                            kUnchanged);
-    (void)remove_name(kScratchFile);  // missing, or left for the next run
-  }
+  // A scratch file left by a killed run: no run of ours is using it now.
+  // One that leads to a file elsewhere is never removed.
+  if (held && !removes_here(kScratchFile, facts.folder))
+    return report_failure(program,
+                          refusal("it leads to a file in another place, which removing "
+                                  "it would remove; remove the link itself by hand",
+                                  "cannot remove", kScratchFile),
+                          kUnchanged);
+  if (held && !options.dry_run) (void)remove_name(kScratchFile);  // or left for the next run
   if (held) read_folder(facts);
   if (options.dry_run) facts.writable = folder_writable(&facts.write_reason);
-  Plan plan = program.decide(facts);
+  std::optional<Failure> refused = refuse_unsafe(facts);
+  Plan plan = refused ? end_with(failed(*refused)) : program.decide(facts);
   Outcome outcome = plan.outcome;
-  if (!options.dry_run) {
-    // A backup name that is only a second name of liblist.gam goes first.
-    if (plan.drop_second_name && !remove_name(kBackupFile))
-      outcome = failed(failed_call("cannot delete", kBackupFile));
-    else if (plan.step != Step::none)
-      outcome = program.carry_out(facts, plan);
-  }
+  if (!options.dry_run && (plan.step != Step::none || outcome.status == kDone))
+    outcome = carry_out(program, facts, plan);
   return report(program, options, plan, outcome);
 }
 

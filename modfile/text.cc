@@ -68,8 +68,9 @@ bool take_piece(Text& text, std::string_view piece, size_t at) {
 // so far may still grow into a longer one (unless |at_end|).
 size_t piece_length(std::string_view bytes, size_t at, bool at_end) {
   size_t limit = std::min(bytes.size() - at, kPieceSize - 1);
-  const void* line_feed = std::memchr(bytes.data() + at, '\n', limit);
-  if (line_feed != nullptr) return static_cast<const char*>(line_feed) - (bytes.data() + at) + 1;
+  const char* start = bytes.data() + at;
+  const char* line_feed = static_cast<const char*>(std::memchr(start, '\n', limit));
+  if (line_feed != nullptr) return static_cast<size_t>(line_feed - start) + 1;
   return limit == kPieceSize - 1 || at_end ? limit : 0;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "bytes.h"
 #include "disk.h"
@@ -47,6 +48,12 @@ Reason last_reason() {
   if (error == ERROR_ACCESS_DENIED)
     append_to(reason.text, " (run the program as administrator, or move the game out of Program Files)");
   return reason;
+}
+
+bool last_call_not_permitted() {
+  // Windows says "access denied" for every refusal; its advice is in the
+  // reason already.
+  return false;
 }
 
 bool close_descriptor(int fd) {
@@ -99,11 +106,13 @@ void settle_process() {
   // No signal ends a Windows program on a full disk or a closed pipe.
 }
 
-// Splits the wide command line as the C runtime does: words apart at
-// blanks outside quotes; 2n backslashes and a quote are n backslashes and
-// a quote that opens or closes; 2n + 1 and a quote, n and a quote itself;
-// other backslashes are themselves.  The program's own name ends at the
-// first blank outside quotes, with no backslash rule.
+// Splits the wide command line by the C runtime's rules for quotes and
+// backslashes: words apart at blanks outside quotes; 2n backslashes and a
+// quote are n backslashes and a quote that opens or closes; 2n + 1 and a
+// quote, n and a quote itself; other backslashes are themselves.  The
+// program's own name ends at the first blank outside quotes, with no
+// backslash rule.  (A file name holds no quote, so the runtimes' ways with
+// two quotes in a row do not matter here.)
 std::span<const char* const> command_words(int, char**, CommandLine& room) {
   const wchar_t* at = GetCommandLineW();
   bool quoted = false;
@@ -116,7 +125,7 @@ std::span<const char* const> command_words(int, char**, CommandLine& room) {
   char* const end = room.text + sizeof room.text - 4;
   for (;;) {
     while (*at == L' ' || *at == L'\t') ++at;
-    if (*at == L'\0' || count == CommandLine::kMostWords) break;
+    if (*at == L'\0' || count == std::size(room.words)) break;
     room.words[count++] = out;
     quoted = false;
     wchar_t word[2];
@@ -132,6 +141,7 @@ std::span<const char* const> command_words(int, char**, CommandLine& room) {
         ++at;
         continue;
       }
+      if (out >= end) break;  // 32767 characters take 3 * 32767 bytes at most
       // One character, or a surrogate pair, in UTF-8.
       int units = (at[0] >= 0xD800 && at[0] <= 0xDBFF && at[1] != L'\0') ? 2 : 1;
       word[0] = at[0];
@@ -340,13 +350,18 @@ Found look_at(const char* name, const Folder& folder) {
     found.reason = last_reason();
     return found;
   }
-  // A real reparse point is removed and moved as itself.
+  // A real reparse point is removed and moved as itself; its target is
+  // looked at before it is opened.
   found.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  BY_HANDLE_FILE_INFORMATION target = {};
+  if (found.link && identify(name, &target)) attributes = target.dwFileAttributes;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
     found.kind = Kind::special;
     return found;
   }
-  HANDLE file = open_handle(name, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  // A name that is no link is opened as what it is, not followed.
+  HANDLE file = open_handle(name, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                            found.link ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OPEN_REPARSE_POINT);
   if (file == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
     found.dangling = found.link && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
@@ -358,6 +373,16 @@ Found look_at(const char* name, const Folder& folder) {
   if (GetFileType(file) != FILE_TYPE_DISK || GetFileInformationByHandle(file, &info) == 0) {
     (void)CloseHandle(file);  // never read
     found.kind = Kind::special;
+    return found;
+  }
+  bool changed = found.link ? info.dwVolumeSerialNumber != target.dwVolumeSerialNumber ||
+                                  info.nFileIndexHigh != target.nFileIndexHigh ||
+                                  info.nFileIndexLow != target.nFileIndexLow
+                             : (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (changed) {
+    (void)CloseHandle(file);  // never read
+    found.kind = Kind::unreadable;
+    append_to(found.reason.text, "it changed while it was opened");
     return found;
   }
   found.here = found.link || lies_here(file, name, folder);
@@ -406,7 +431,14 @@ long read_text(int fd, std::span<char> buffer) {
   // One byte of room is kept for the byte after a CR at the block's end.
   int got = _read(fd, buffer.data(), static_cast<unsigned>(buffer.size() - 1));
   if (got <= 0) return got;
-  if (buffer[got - 1] == '\r' && _read(fd, buffer.data() + got, 1) == 1) ++got;
+  // A CR at the block's end: the byte after it tells whether the two are a
+  // CR LF; any other byte is read again with the next block.
+  if (buffer[got - 1] == '\r' && _read(fd, buffer.data() + got, 1) == 1) {
+    if (buffer[got] == '\n')
+      ++got;
+    else if (_lseeki64(fd, -1, SEEK_CUR) < 0)
+      return -1;
+  }
   long out = 0;
   for (int i = 0; i < got; ++i) {
     if (buffer[i] == '\r' && i + 1 < got && buffer[i + 1] == '\n') continue;
@@ -444,7 +476,7 @@ bool write_text(int fd, std::string_view text) {
 
 void release_before_rename(Descriptor& file) {
   // A file open here, even shared for deleting, cannot be replaced.
-  file = Descriptor();
+  file.reset();
 }
 
 bool copy_permissions(int, int) {

@@ -121,15 +121,19 @@ chmod 0755 .
 # never followed: nothing of it comes into the folder.
 mkdir -m 0700 "$work/private"
 printf 'game "x"\nmpentity "x"\nsecret\ngamedll_linux "x"\n' > "$work/private/secret"
+# Nor is root's own link there: the account may change where it leads on.
 for name in liblist.gam liblist_tv_backup.gam; do
-  rm -f ./* && cp "$examples/firearms/liblist.gam" .
-  ln -sf "$work/private/secret" "$name" && chown -h 4242:4343 "$name"
-  for program in install uninstall; do
-    "$bin/$program" 2>"$work/err"
-    check "another account's link at $name: $program refused" \
-      "$? cannot use $name: it is a symbolic link that belongs to another account" \
-      "$(cut -d';' -f1 "$work/err" | sed "s/^$program: /1 /")"
-    check "another account's link at $name: nothing of it read" "" "$(find . -type f -exec grep -l secret {} +)"
+  for owner in 4242:4343 0:0; do
+    why="that belongs to another account"
+    [ "$owner" = 0:0 ] && why="in a folder that another account owns or may change, where root follows no link"
+    rm -f ./* && cp "$examples/firearms/liblist.gam" .
+    ln -sf "$work/private/secret" "$name" && chown -h "$owner" "$name"
+    for program in install uninstall; do
+      "$bin/$program" 2>"$work/err"
+      check "$owner's link at $name: $program refused" "$? cannot use $name: it is a symbolic link $why" \
+        "$(cut -d';' -f1 "$work/err" | sed "s/^$program: /1 /")"
+      check "$owner's link at $name: nothing of it read" "" "$(find . -type f -exec grep -l secret {} +)"
+    done
   done
 done
 # A device behind root's own link in root's own folder is refused from its
@@ -167,13 +171,55 @@ check "lock held, SIGALRM blocked: busy" "1 another process holds a lock on it" 
   "$? $(sed 's/.*: \(another process holds a lock on it\);.*/\1/' "$work/err")"
 kill %1 2>/dev/null; wait
 
+# A runner who is not the file's owner keeps at least its group, where it
+# belongs to that group.
+rm -f ./* && cp "$examples/firearms/liblist.gam" . && chown 4343:4545 liblist.gam && chmod 0640 liblist.gam
+setpriv --reuid=4242 --regid=4343 --groups=4545 "$bin/install"
+check "the group kept where the owner cannot be" "4242:4545" "$(stat -c %u:%g liblist.gam)"
+
 # A sticky folder with another account's liblist.gam: refused before
-# anything is made.
-sticky=$work/sticky && mkdir -m 1777 "$sticky" && cp "$examples/firearms/liblist.gam" "$sticky/"
-chown 4242:4343 "$sticky/liblist.gam" && chmod 0644 "$sticky/liblist.gam"
-(cd "$sticky" && setpriv --reuid=4444 --regid=4444 --clear-groups "$bin/install" 2>"$work/err")
-check "sticky folder, another account's file: refused, nothing made" "1 cannot replace liblist.gam liblist.gam" \
-  "$(wc -l < "$work/err")$(cut -d: -f2 "$work/err") $(ls -A "$sticky")"
+# anything is made, but to root and the folder's owner.  A backup that
+# neither the runner, root nor liblist.gam's owner could have made is
+# refused by both programs.
+sticky=$work/sticky && mkdir -m 1777 "$sticky"
+# in_sticky COMMAND...: "status, lines on standard error: the first's words
+# up to its second colon, names in the folder".
+in_sticky() {
+  (cd "$sticky" && "$@" 2>"$work/err")
+  echo "$?, $(wc -l < "$work/err"):$(cut -d: -f2 "$work/err") $(ls -A "$sticky" | paste -sd' ')"
+}
+reset_sticky() {
+  rm -f "$sticky"/* && cp "$examples/firearms/liblist.gam" "$sticky/" && chown "$1" "$sticky/liblist.gam" &&
+    chmod 0644 "$sticky/liblist.gam"
+}
+reset_sticky 4242:4343
+check "sticky folder, another account's file: refused, nothing made" "1, 1: cannot replace liblist.gam liblist.gam" \
+  "$(in_sticky setpriv --reuid=4444 --regid=4444 --clear-groups "$bin/install")"
+chown 4444 "$sticky"
+check "sticky folder, another account's file: root may switch it" "0, 0: liblist.gam liblist_tv_backup.gam" \
+  "$(in_sticky "$bin/install")"
+reset_sticky 4242:4343
+check "sticky folder, another account's file: the folder's owner may switch it" \
+  "0, 0: liblist.gam liblist_tv_backup.gam" "$(in_sticky setpriv --reuid=4444 --regid=4444 --clear-groups "$bin/install")"
+reset_sticky 0:0 && chown 0 "$sticky" && (cd "$sticky" && "$bin/install")
+printf 'game "planted"\nmpentity "x"\n' >"$work/planted" && chown 4444 "$work/planted" && chmod 0666 "$work/planted"
+mv "$work/planted" "$sticky/liblist_tv_backup.gam"
+for program in uninstall install; do
+  check "sticky folder, a backup of another account: $program refused" \
+    "1, 1: cannot use liblist_tv_backup.gam liblist.gam liblist_tv_backup.gam" "$(in_sticky "$bin/$program")"
+done
+check "the refusal names the backup's owner" "it belongs to user 4444," "$(cut -d: -f3 "$work/err" | cut -d' ' -f2-6)"
+
+# An append-only folder (chattr +a): refused before anything is made.
+rm -f ./* && cp "$examples/firearms/liblist.gam" .
+if chattr +a . 2>/dev/null; then
+  "$bin/install" 2>"$work/err"
+  check "append-only folder: refused, nothing made" "1 liblist.gam install: cannot change the mod folder" \
+    "$? $(ls -A) $(sed 's/: it is append-only (chattr +a).*//' "$work/err")"
+  chattr -a .
+else
+  echo "skipped: the append-only folder (chattr +a is refused here)"
+fi
 
 # The access ACL goes with the file, and a folder's default ACL does not
 # reach a file that had none.
@@ -188,6 +234,21 @@ if setfacl -m u:nobody:r liblist.gam 2>/dev/null; then
   setfacl -k .
 else
   echo "skipped: ACLs (no setfacl, or a file system without them)"
+fi
+# An ACL of more than 4 KiB (600 named users), which tmpfs allows.
+mkdir "$work/tmpfs" && seq -f 'u:%g:r' 10000 10599 >"$work/acl"
+if mount -t tmpfs -o size=4m tmpfs "$work/tmpfs" 2>/dev/null; then
+  cp "$examples/firearms/liblist.gam" "$work/tmpfs/"
+  if setfacl -M "$work/acl" "$work/tmpfs/liblist.gam" 2>/dev/null; then
+    acl=$(getfacl -cp "$work/tmpfs/liblist.gam")
+    check "install switches and keeps an ACL of 600 users" "0 $acl" \
+      "$(cd "$work/tmpfs" && "$bin/install"; echo "$? $(getfacl -cp liblist.gam)")"
+  else
+    echo "skipped: an ACL of 600 users (this tmpfs takes no such ACL)"
+  fi
+  umount "$work/tmpfs"
+else
+  echo "skipped: an ACL of 600 users (no tmpfs can be mounted here)"
 fi
 
 exit "$failed"

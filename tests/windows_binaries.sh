@@ -31,7 +31,7 @@ xp_kernel32="CloseHandle CreateFileW CreateHardLinkW CreateMutexW
   WideCharToMultiByte"
 xp_msvcrt="__getmainargs __initenv __p__acmdln __p__commode __p__fmode
   __set_app_type __setusermatherr _amsg_exit _cexit _close _commit _fdopen
-  _fileno _initterm _iob _onexit _open_osfhandle _read _wopen _write abort
+  _fileno _initterm _iob _lseeki64 _onexit _open_osfhandle _read _wopen _write abort
   calloc clearerr exit fclose ferror fflush fopen fprintf fputc fputs free
   fseek fwrite getc malloc memchr memcmp memcpy memmove realloc remove signal
   strchr strcmp strlen strncmp ungetc vfprintf"

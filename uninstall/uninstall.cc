@@ -94,10 +94,8 @@ const char kAsItWas[] = "liblist.gam is as it was, and the backup is still in pl
 // The decision table of uninstall, from what the folder holds.  Carrying it
 // out, a restore whose rename fails rebuilds liblist.gam instead where it
 // can (status 1, the backup still there).
-Plan decide_restore(const Facts& facts) {
-  // A backup name that is only a second name of liblist.gam is dropped
-  // first: then there is no backup.
-  Kind backup = facts.second_name ? Kind::missing : facts.backup.kind;
+Plan decide(const Facts& facts) {
+  Kind backup = facts.backup_kind();
   Kind config = facts.config.kind;
   const Text& text = facts.text;
   if (config == Kind::missing && backup == Kind::missing) return end_with(nothing_here());
@@ -106,7 +104,7 @@ Plan decide_restore(const Facts& facts) {
     // nothing to read and nothing to lose: the backup goes back.
     if (config != Kind::missing && !facts.config.dangling) {
       if (config != Kind::regular) return end_with(failed(cannot_open(facts.config, kConfigFile)));
-      if (!text.read) return end_with(failed(failed_with("cannot read", kConfigFile, text.read_reason)));
+      if (!text.read) return end_with(failed(cannot_read(text, kConfigFile)));
       // A liblist.gam without the bot's lines beside a backup was put there
       // since the install (a game update): the backup is older.
       if (text.found_mpentity && !text.bot_lines) return end_with(failed(refusal(kStaleBackup)));
@@ -131,23 +129,13 @@ Plan decide_restore(const Facts& facts) {
     return plan;
   }
   if (config != Kind::regular) return end_with(failed(cannot_open(facts.config, kConfigFile)));
-  if (!text.read) return end_with(failed(failed_with("cannot read", kConfigFile, text.read_reason)));
+  if (!text.read) return end_with(failed(cannot_read(text, kConfigFile)));
   if (!text.bot_lines)
     return end_with(no_change("nothing to undo, liblist.gam has none of the bot's lines"));
   if (text.game == Game::unknown) return end_with(failed(refusal(kUnknownGame)));
-  if (text.too_large)
-    return end_with(failed(refusal("it is larger than 16 MiB, far beyond any real "
-                                   "liblist.gam",
-                                   "cannot rebuild", kConfigFile)));
+  if (text.too_large) return end_with(failed(too_large("cannot rebuild", kConfigFile)));
   if (auto refused = refuse_unchangeable(facts)) return end_with(failed(*refused));
   return change(Step::rebuild, kRebuild);
-}
-
-Plan decide(const Facts& facts) {
-  if (auto refused = refuse_unsafe(facts)) return end_with(failed(*refused));
-  Plan plan = decide_restore(facts);
-  plan.drop_second_name = facts.second_name;
-  return plan;
 }
 
 // Rebuilds liblist.gam in place of the old one.
@@ -159,6 +147,8 @@ Outcome rebuild(Facts& facts) {
 // Puts the backup back over liblist.gam in one rename, or rebuilds
 // liblist.gam where that fails and it can.
 Outcome restore_backup(Facts& facts) {
+  // On Windows the rebuild that may follow copies no permissions, so
+  // liblist.gam's descriptor is not missed there.
   release_before_rename(facts.config.file);
   release_before_rename(facts.backup.file);
   if (!replace_name(kBackupFile, kConfigFile)) {
@@ -172,10 +162,7 @@ Outcome restore_backup(Facts& facts) {
   // than that copy.  The restore has happened either way: a failure here is
   // ignored.
   (void)touch_name(kConfigFile);
-  Outcome done;
-  done.words = kRestore;
-  done.changed = true;
-  return done;
+  return changed(kRestore);
 }
 
 Outcome carry_out(Facts& facts, const Plan& plan) {
