@@ -226,8 +226,7 @@ fi
 rm -f ./* && cp "$examples/firearms/liblist.gam" . && chmod 0600 liblist.gam
 if setfacl -m u:nobody:r liblist.gam 2>/dev/null; then
   acl=$(getfacl -cp liblist.gam)
-  "$bin/install"
-  check "install keeps the ACL" "$acl" "$(getfacl -cp liblist.gam)"
+  check "install switches and keeps the ACL" "0 $acl" "$("$bin/install"; echo "$? $(getfacl -cp liblist.gam)")"
   "$bin/uninstall" && setfacl -b liblist.gam && setfacl -d -m u:nobody:rw .
   "$bin/install"
   check "no ACL from the folder's default" "" "$(getfacl -cps liblist.gam)"
