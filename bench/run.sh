@@ -45,6 +45,7 @@ make_file() {
 time_program() {
   local mode=$1 file=$2 dir="$work/mod" program=uninstall
   rm -rf "$dir" && mkdir "$dir" && cp "$file" "$dir/liblist.gam"
+  cp -R "$here/examples/firearms/tav_rel" "$here/examples/firearms/tavrel" "$dir/"
   [ "$mode" = install ] && program=install
   if [ "$mode" = restore ]; then (cd "$dir" && "$build/install"); fi
   local start end

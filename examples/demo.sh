@@ -12,6 +12,7 @@ work=$3
 status=0
 
 for sample in "$examples"/*/; do
+  [ -f "$sample/liblist.gam" ] || continue  # the Ansible role, say
   name=$(basename "$sample")
   mod=$work/$name
   rm -rf "$mod" && mkdir -p "$mod" && cp -R "$sample". "$mod" || exit 2

@@ -73,6 +73,17 @@ Plan plan_switch(const Facts& facts, Step step, const char* source_name, Words w
     return end_with(failed(refusal("there is no place for the bot's entry",
                                    "cannot find \"mpentity\" in", source_name)));
   if (text.too_large) return end_with(failed(too_large("cannot build from", source_name)));
+  // A switch without the bot's library would leave a game that does not
+  // start, reported as a success.
+  if (facts.library != nullptr && !facts.library_found) {
+    Reason why;
+    for (const char* part : {kSystemName, " would load it from the switched liblist.gam, and the "
+                             "game would not start; put the bot's folder into the mod folder first"})
+      append_to(why.text, part);
+    if (step == Step::finish_switch)
+      append_to(why.text, ", or run uninstall to put your original liblist.gam back");
+    return end_with(failed(failed_with("cannot find the bot's library", facts.library, why)));
+  }
   if (auto refused = refuse_unchangeable(facts)) return end_with(failed(*refused));
   return change(step, words);
 }
@@ -80,7 +91,7 @@ Plan plan_switch(const Facts& facts, Step step, const char* source_name, Words w
 // The decision table of install, from what the folder holds.  Carrying it
 // out, a backup link that the file system refuses falls back to moving the
 // original, and a failed rename into place undoes the backup.
-Plan decide(const Facts& facts) {
+Plan decide_switch(const Facts& facts) {
   Kind backup = facts.backup_kind();
   Kind config = facts.config.kind;
   if (config == Kind::missing && backup == Kind::missing) return end_with(nothing_here());
@@ -107,6 +118,16 @@ Plan decide(const Facts& facts) {
                       "liblist_tv_backup.gam"});
 }
 
+Plan decide(const Facts& facts) {
+  Plan plan = decide_switch(facts);
+  // Where this system's engine loads the game's own library whatever
+  // liblist.gam says for Windows, a success says so.
+  if (facts.text.read && facts.library == nullptr && plan.outcome.status == kDone)
+    plan.outcome.words.note =
+        "this game's Linux server keeps loading its own library; only Windows loads the bot";
+  return plan;
+}
+
 Outcome carry_out(Facts& facts, const Plan& plan) {
   // The original is kept under the backup name, except where it is there
   // already.
@@ -122,11 +143,14 @@ const Program kInstall = {
     "\n"
     "Points the game mod in MOD_FOLDER (without it, the current folder) at the\n"
     "Tavrel bot's library: keeps liblist.gam as liblist_tv_backup.gam, then\n"
-    "writes the bot's lines into liblist.gam after its \"mpentity\" line.  It\n"
+    "writes the bot's lines into liblist.gam after its \"mpentity\" line.  Put\n"
+    "the bot's folder into the mod folder first: without the library that the\n"
+    "switched liblist.gam makes this system load, nothing is switched.  It\n"
     "writes no other files than these two and its scratch file\n"
     "liblist_tv_temp.gam.  Run uninstall to switch back.\n"
     "\n",
-    "  0  the bot is in liblist.gam (installed now, or already)\n",
+    "  0  liblist.gam has the bot's lines: switched now, or already\n",
+    true,
     decide,
     carry_out,
 };

@@ -59,8 +59,9 @@ struct Text {
   bool dod = false;      // a head piece holds "Day of Defeat"
   Game game = Game::unknown;  // the best-ranked title on a head piece that
                               // also holds "game"
-  // A piece after the head holds "tavrel" or "tav_rel", in any ASCII case:
-  // the bot's lines that install writes, commented out or not.
+  // A piece after the head names the bot's library, "tav_rel.dll" or
+  // "tavrel.so", in any ASCII case: the bot's entries that install writes,
+  // commented out or not.
   bool bot_lines = false;
   // Where the tail starts: the first piece after the head that holds
   // "gamedll_osx" (Day of Defeat) or "gamedll_linux"; kNone for none.
@@ -111,6 +112,11 @@ struct Facts {
   // The text of kConfigFile, or of kBackupFile where kConfigFile is
   // missing.
   Text text;
+  // The bot's library that a liblist.gam switched from |text| makes this
+  // system's engine load (nullptr where it loads the game's own), and
+  // whether it is in the folder: looked at for install only.
+  const char* library = nullptr;
+  bool library_found = false;
 };
 
 // Looks at the folder's two names and reads the text that a plan needs.
@@ -152,6 +158,7 @@ inline constexpr char kUnchanged[] = "nothing was changed";
 struct Words {
   const char* would = nullptr;
   const char* did = nullptr;
+  const char* note = nullptr;  // said after them, where set
 };
 
 // How a run ends.
@@ -268,6 +275,7 @@ struct Program {
   const char* name;     // "install"
   const char* usage;    // the first lines of --help
   const char* success;  // what exit status 0 means, for --help
+  bool checks_library;  // looks for the bot's library before deciding
   // The decision table, from facts that passed refuse_unsafe(): no
   // file-system call.
   Plan (*decide)(const Facts&);

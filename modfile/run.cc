@@ -234,7 +234,8 @@ const char kOptions[] =
 
 const char kMoreStatuses[] =
     "  1  nothing was switched, or not all of it; one line on standard error\n"
-    "     says why and what the folder holds now\n"
+    "     says why and what the folder holds now (a stale backup beside an\n"
+    "     updated liblist.gam, say; README-tavrel.txt lists each state)\n"
     "  2  the folder holds neither liblist.gam nor liblist_tv_backup.gam\n"
     "\n"
     "The user guide is README-tavrel.txt, beside the programs in their archive.\n";
@@ -309,7 +310,12 @@ int report(const Program& program, const Options& options, const Plan& plan,
   }
   if (what != nullptr) {
     char line[1024] = "";
-    for (const char* part : {program.name, ": ", what, ": ", words, "\n"}) append_to(line, part);
+    for (const char* part : {program.name, ": ", what, ": ", words}) append_to(line, part);
+    if (outcome.words.note != nullptr) {
+      append_to(line, "; ");
+      append_to(line, outcome.words.note);
+    }
+    append_to(line, "\n");
     put(line, stdout);
     // The switch stands even where the line is lost (a closed pipe).
     (void)std::fflush(stdout);
@@ -356,6 +362,11 @@ int run(const Program& program, int argc, char** argv, bool shown) {
                           kUnchanged);
   if (held && !options.dry_run) (void)remove_name(kScratchFile);  // or left for the next run
   if (held) read_folder(facts);
+  if (program.checks_library && facts.text.read) {
+    // A look at the name only, following links: nothing is opened.
+    facts.library = bot_library(facts.text.dod);
+    facts.library_found = facts.library != nullptr && file_exists(facts.library);
+  }
   if (options.dry_run) facts.writable = folder_writable(&facts.write_reason);
   std::optional<Failure> refused = refuse_unsafe(facts);
   Plan plan = refused ? end_with(failed(*refused)) : program.decide(facts);

@@ -24,9 +24,11 @@ Game title_of(std::string_view piece) {
   return Game::unknown;
 }
 
-// Whether |piece| names the bot, in any ASCII case: the lines install writes
-// all hold "tavrel" or "tav_rel".  Each "v" is a place to look: it is rare
-// in the rest of a liblist.gam, and memchr() finds it fast.
+// Whether |piece| names the bot's library, "tav_rel.dll" or "tavrel.so", in
+// any ASCII case: the bot's entries that install writes, active or
+// commented out (its comment lines load nothing and do not count).  Each
+// "v" is a place to look: it is rare in the rest of a liblist.gam, and
+// memchr() finds it fast.
 bool names_bot(std::string_view piece) {
   auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
   auto at = [&](size_t from, std::string_view word) {
@@ -38,7 +40,7 @@ bool names_bot(std::string_view piece) {
   for (char v : {'v', 'V'}) {
     for (size_t found = piece.find(v, 2); found != std::string_view::npos;
          found = piece.find(v, found + 1))
-      if (at(found - 2, "ta") && (at(found + 1, "rel") || at(found + 1, "_rel"))) return true;
+      if (at(found - 2, "ta") && (at(found + 1, "_rel.dll") || at(found + 1, "rel.so"))) return true;
   }
   return false;
 }

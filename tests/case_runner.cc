@@ -19,10 +19,16 @@
 //             "exit N" when its status N is not 0, then what it printed on
 //             standard output and standard error; without this file every
 //             command must exit 0 and print nothing
+//   no-library    present when the bot's library is not to be laid into
+//             every mod folder (see below)
 //   native-only   present when the case needs POSIX tools (strace, ulimit,
 //             symbolic links) on the programs themselves, and so is skipped
 //             for programs run by an emulator: the Windows programs under
 //             Wine, and 32-bit programs where the kernel does not run them
+//
+// The bot's library is laid into every folder that holds liblist.gam or the
+// backup, and left out of every comparison, unless the case is about it:
+// it has no-library, or tav_rel/ or tavrel/ in before/.
 //
 // Before each command that is exactly $INSTALL or $UNINSTALL, the same
 // program runs with --dry-run: it must leave every name, byte, mode and
@@ -55,7 +61,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string for_platform(const std::string& bytes) {
-  return windows_mode() ? to_crlf(to_lf(bytes)) : bytes;
+  return env_flag("TEST_WINDOWS") ? to_crlf(to_lf(bytes)) : bytes;
 }
 
 // The lines of the case file |path|, each split into words.
@@ -69,24 +75,12 @@ std::vector<std::vector<std::string>> lines_of(const fs::path& path) {
   return lines;
 }
 
-void copy_folder(const fs::path& from, const fs::path& to) {
-  for (const auto& entry : fs::directory_iterator(from)) {
-    fs::path target = to / entry.path().filename();
-    if (entry.path().filename().string()[0] == '.') continue;
-    if (entry.is_symlink()) {
-      fs::create_symlink(fs::read_symlink(entry.path()), target);
-    } else if (entry.is_directory()) {
-      fs::create_directory(target);
-      copy_folder(entry.path(), target);
-    } else {
-      write_file(target, for_platform(read_file(entry.path())));
-    }
-  }
-}
-
 void set_up_folder(const fs::path& from, const fs::path& to) {
   if (!fs::exists(from)) return;
-  copy_folder(from, to);
+  fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  for (const auto& entry : fs::recursive_directory_iterator(to))
+    if (!entry.is_symlink() && entry.is_regular_file())
+      write_file(entry.path(), for_platform(read_file(entry.path())));
   for (const auto& names : lines_of(from / ".links"))
     for (size_t i = 1; i < names.size(); ++i) {
       fs::remove(to / names[i]);
@@ -94,6 +88,8 @@ void set_up_folder(const fs::path& from, const fs::path& to) {
     }
   for (const auto& line : lines_of(from / ".modes"))
     fs::permissions(to / line[0], fs::perms(std::stoi(line[1], nullptr, 8)));
+  fs::remove(to / ".links");
+  fs::remove(to / ".modes");
 }
 
 std::vector<std::string> all_cases() {
@@ -102,12 +98,6 @@ std::vector<std::string> all_cases() {
     if (entry.is_directory()) names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
-}
-
-// Whether the programs are run by an emulator (TEST_EMULATED=1).
-bool emulated() {
-  const char* value = std::getenv("TEST_EMULATED");
-  return value != nullptr && std::string(value) == "1";
 }
 
 // Whether the file system of the scratch folders can hold symbolic links
@@ -139,7 +129,7 @@ bool needs_posix_files(const fs::path& dir) {
 
 // The case file |name|, or its Windows form where the leg has one.
 fs::path case_file(const fs::path& dir, const std::string& name) {
-  return windows_mode() && fs::exists(dir / (name + ".windows")) ? dir / (name + ".windows") : dir / name;
+  return env_flag("TEST_WINDOWS") && fs::exists(dir / (name + ".windows")) ? dir / (name + ".windows") : dir / name;
 }
 
 // Every entry under |dir| with its mode and modification time as well.
@@ -158,15 +148,22 @@ class Case : public testing::TestWithParam<std::string> {};
 
 TEST_P(Case, LeavesExactlyTheExpectedFiles) {
   fs::path dir = cases_dir() / GetParam();
-  if ((windows_mode() || emulated()) && fs::exists(dir / "native-only"))
+  if ((env_flag("TEST_WINDOWS") || env_flag("TEST_EMULATED")) && fs::exists(dir / "native-only"))
     GTEST_SKIP() << "needs POSIX tools on the programs themselves";
   if (needs_posix_files(dir) && !posix_files())
     GTEST_SKIP() << "needs links and FIFOs, which this file system lacks";
   fs::path scratch = make_scratch(GetParam());
   set_up_folder(dir / "before", scratch);
+  bool about_library = fs::exists(dir / "no-library") ||
+                       snapshot(dir / "before", true).size() != snapshot(dir / "before").size();
+  for (const auto& [name, bytes] : about_library ? Files() : snapshot(scratch))
+    if (fs::path(name).filename() == "liblist.gam" || fs::path(name).filename() == "liblist_tv_backup.gam")
+      lay_bot_library((scratch / name).parent_path());
 
   std::istringstream commands(read_file(dir / "run"));
-  std::string command, transcript, said;
+  // What the commands said, and what they must say: without a transcript
+  // file, only their own lines.
+  std::string command, transcript, expected_transcript;
   while (std::getline(commands, command)) {
     if (command.empty()) continue;
     bool plain = command == "$INSTALL" || command == "$UNINSTALL";
@@ -178,13 +175,11 @@ TEST_P(Case, LeavesExactlyTheExpectedFiles) {
     }
     RunResult result = run_in(scratch, command);
     EXPECT_TRUE(!plain || foreseen == result.status) << "the dry run's status " << foreseen << ": " << command;
-    transcript += command + "\n";
-    said += command + "\n";
-    if (result.status != 0) transcript += "exit " + std::to_string(result.status) + "\n";
-    transcript += to_lf(result.output) + result.errors;
+    transcript += command + "\n" + said(result);
+    expected_transcript += command + "\n";
   }
-  if (fs::exists(case_file(dir, "transcript"))) said = read_file(case_file(dir, "transcript"));
-  EXPECT_EQ(transcript, said) << "what the commands said";
+  if (fs::exists(case_file(dir, "transcript"))) expected_transcript = read_file(case_file(dir, "transcript"));
+  EXPECT_EQ(transcript, expected_transcript) << "what the commands said";
 
   // Names of one file: those that after/.links groups, and no others.
   size_t linked = 0, listed = 0;
@@ -198,16 +193,16 @@ TEST_P(Case, LeavesExactlyTheExpectedFiles) {
   }
   EXPECT_EQ(linked, listed) << "names that are one file";
   for (const auto& line : lines_of(after / ".modes")) {
-    if (windows_mode()) break;
+    if (env_flag("TEST_WINDOWS")) break;
     EXPECT_EQ(fs::status(scratch / line[0]).permissions(), fs::perms(std::stoi(line[1], nullptr, 8)))
         << "mode of " << line[0];
   }
-  Files expected = snapshot(after);
+  Files expected = snapshot(after, about_library);
   expected.erase(".links");
   expected.erase(".modes");
   for (auto& [name, bytes] : expected)
     if (bytes.rfind("-> ", 0) != 0 && name.back() != '/') bytes = for_platform(bytes);
-  EXPECT_EQ(snapshot(scratch), expected) << "the files left";
+  EXPECT_EQ(snapshot(scratch, about_library), expected) << "the files left";
   if (!HasFailure()) fs::remove_all(scratch);
 }
 

@@ -46,10 +46,6 @@ error_for() {
   esac
 }
 
-program_of() {
-  case $1 in install_*) echo install ;; *) echo uninstall ;; esac
-}
-
 # The case folders of each scenario: before the run, after it, as install
 # and as uninstall leave it, and a second state that install may leave (a
 # rebuild killed before its rename leaves the bot's lines, which install
@@ -65,7 +61,7 @@ scenario_folders() {
 }
 
 # setup SCENARIO DIR: lays out the mod folder as it is before the run.
-setup() { lay "$2" "$(scenario_folders "$1" | cut -d' ' -f1)"; }
+setup() { lay "$2" "$(scenario_folders "$1" | cut -d' ' -f1)" && library "$2"; }
 
 # ends DIR STATE...: whether DIR's state is one of the STATEs.
 ends() { local now=$(state "$1") s; shift; for s in "$@"; do [ "$now" = "$s" ] && return 0; done; return 1; }
@@ -77,7 +73,7 @@ report() {
 }
 
 for scenario in $scenarios; do
-  program=$(program_of "$scenario")
+  program=${scenario%%_*}  # install_... or uninstall_...
   read -r _ after_dir installed_dir plain_dir kept_dir <<<"$(scenario_folders "$scenario")"
   setup "$scenario" "$work/s" && before=$(state "$work/s")
   after=$(state "$after_dir") installed=$(state "$installed_dir") plain=$(state "$plain_dir")

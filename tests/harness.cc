@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -31,11 +32,16 @@ void write_file(const fs::path& path, const std::string& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-Files snapshot(const fs::path& dir) {
+Files snapshot(const fs::path& dir, bool with_library) {
   Files files;
   if (!fs::exists(dir)) return files;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    std::string name = entry.path().lexically_relative(dir).string();
+    fs::path relative = entry.path().lexically_relative(dir);
+    if (!with_library && std::count_if(relative.begin(), relative.end(), [](const fs::path& part) {
+          return part == "tav_rel" || part == "tavrel";
+        }))
+      continue;
+    std::string name = relative.string();
     if (entry.is_symlink())
       files[name] = "-> " + fs::read_symlink(entry.path()).string();
     else if (entry.is_directory())
@@ -44,6 +50,13 @@ Files snapshot(const fs::path& dir) {
       files[name] = entry.is_regular_file() ? read_file(entry.path()) : "(not a regular file)";
   }
   return files;
+}
+
+void lay_bot_library(const fs::path& dir) {
+  for (const char* path : {"tav_rel/tav_rel.dll", "tavrel/tav_rel.dll", "tavrel/tavrel.so"}) {
+    fs::create_directories((dir / path).parent_path());
+    write_file(dir / path, "");
+  }
 }
 
 std::string to_lf(const std::string& bytes) {
@@ -63,8 +76,8 @@ std::string to_crlf(const std::string& bytes) {
   return out;
 }
 
-bool windows_mode() {
-  return env_or("TEST_WINDOWS", "0") == "1";
+bool env_flag(const char* name) {
+  return env_or(name, "0") == "1";
 }
 
 fs::path cases_dir() {
@@ -95,11 +108,7 @@ RunResult run_in(const fs::path& dir, const std::string& command) {
   return result;
 }
 
-RunResult run_clean(const fs::path& dir, const std::string& command,
-                    const std::string& context) {
-  RunResult result = run_in(dir, command);
-  EXPECT_EQ(result.status, 0) << command << ", " << context;
-  EXPECT_EQ(result.output, "") << command << ", " << context;
-  EXPECT_EQ(result.errors, "") << command << ", " << context;
-  return result;
+std::string said(const RunResult& result) {
+  std::string exit = result.status == 0 ? "" : "exit " + std::to_string(result.status) + "\n";
+  return exit + to_lf(result.output) + result.errors;
 }

@@ -18,12 +18,15 @@ std::string to_lf(const std::string& bytes);
 std::string to_crlf(const std::string& bytes);
 
 // Every entry under a folder by its path there: regular files by their
-// bytes, symbolic links as "-> target", folders as "NAME/".
+// bytes, symbolic links as "-> target", folders as "NAME/"; the bot's
+// library folders (tav_rel/, tavrel/) only |with_library|.
 using Files = std::map<std::string, std::string>;
-Files snapshot(const std::filesystem::path& dir);
+Files snapshot(const std::filesystem::path& dir, bool with_library = false);
 
-// Whether the programs under test write CR LF (TEST_WINDOWS=1).
-bool windows_mode();
+// Lays the bot's library into the mod folder |dir| as empty files, as the
+// user is told to: tav_rel/tav_rel.dll, tavrel/tav_rel.dll, tavrel/tavrel.so.
+void lay_bot_library(const std::filesystem::path& dir);
+
 std::filesystem::path cases_dir();
 
 // A new empty folder for |name| under the system's temporary folder.
@@ -32,9 +35,10 @@ std::filesystem::path make_scratch(const std::string& name);
 // Runs |command| with sh in |dir|; $INSTALL and $UNINSTALL name the programs.
 RunResult run_in(const std::filesystem::path& dir, const std::string& command);
 
-// Runs |command| in |dir| like run_in() and adds a test failure, naming
-// |context|, unless it exits 0 and prints nothing: a program that failed to
-// start (under an emulator, say) names itself instead of leaving a wrong file.
-// Returns the result.
-RunResult run_clean(const std::filesystem::path& dir,
-                    const std::string& command, const std::string& context);
+// What a run said, as a case's transcript has it: "exit N" where its
+// status N is not 0, then standard output and standard error, with LF line
+// ends; empty for a run that exits 0 and prints nothing.
+std::string said(const RunResult& result);
+
+// Whether the environment variable |name| is "1".
+bool env_flag(const char* name);

@@ -11,22 +11,15 @@
 set -u
 bin=$(cd "$1" && pwd)
 shift
-probe=$(mktemp -d)
-trap 'rm -rf "$probe"' EXIT
-
-# runs [RUNNER]: whether the programs run that way; in an empty folder
-# install says that there is nothing to switch and exits 2.
-runs() { (cd "$probe" && "$@" "$bin/install" 2>&1 | grep -q 'nothing to switch'); }
-
-if runs; then
+source "$(dirname "$0")/lib.sh"
+if runs "$bin/install"; then
   runner=""
   echo "32-bit programs run natively"
-elif command -v qemu-i386-static >/dev/null && runs qemu-i386-static; then
+elif command -v qemu-i386-static >/dev/null && runs qemu-i386-static "$bin/install"; then
   runner="qemu-i386-static "
   echo "this kernel does not run 32-bit programs: running them through qemu-i386-static"
 else
-  echo "32-bit Linux leg skipped: this kernel does not run 32-bit programs, and qemu-i386-static is not installed (apt-get install qemu-user-static)"
-  exit 77
+  skip "32-bit Linux leg skipped: this kernel does not run 32-bit programs, and qemu-i386-static is not installed (apt-get install qemu-user-static)"
 fi
 export TEST_INSTALL="$runner$bin/install" TEST_UNINSTALL="$runner$bin/uninstall" TEST_EMULATED=1
 "$@"

@@ -26,7 +26,7 @@ start() {
 # setup KIND DIR: a plain Firearms folder, or one whose liblist.gam still
 # names the bot and has no backup (for a rebuild).
 setup() {
-  rm -rf "$2" && mkdir "$2" && cp "$examples/firearms/liblist.gam" "$2/"
+  rm -rf "$2" && mkdir "$2" && cp "$examples/firearms/liblist.gam" "$2/" && library "$2"
   if [ "$1" = rebuild ]; then
     start install "$2" && wait $! && rm "$2/liblist_tv_backup.gam"
   fi

@@ -188,13 +188,17 @@ const Program kUninstall = {
     "\n"
     "Points the game mod in MOD_FOLDER (without it, the current folder) back at\n"
     "its own library: puts liblist_tv_backup.gam, the original that install\n"
-    "kept, back as liblist.gam.  Without a backup, it replaces the bot's lines\n"
-    "after the \"mpentity\" line with the game's own entries, for Firearms, Day\n"
-    "of Defeat, The Battle Grounds and Global Warfare.  A liblist.gam without\n"
-    "the bot's lines is not touched.  It writes no other files than these two\n"
-    "and its scratch file liblist_tv_temp.gam.\n"
+    "kept, back as liblist.gam.  Without a backup, it keeps liblist.gam up to\n"
+    "its \"mpentity\" line and replaces everything after that line (lines of\n"
+    "your own there too) with the game's own entries, for Firearms, Day of\n"
+    "Defeat, The Battle Grounds and Global Warfare.  A liblist.gam without the\n"
+    "bot's lines is not touched.  It writes no other files than these two and\n"
+    "its scratch file liblist_tv_temp.gam.\n"
     "\n",
-    "  0  liblist.gam loads the game's own library (now, or already)\n",
+    "  0  liblist.gam loads the game's own library: the backup is back, or\n"
+    "     the game's own entries were written, or there was nothing to undo\n"
+    "     (no backup, and none of the bot's lines)\n",
+    false,
     decide,
     carry_out,
 };
