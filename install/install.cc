@@ -110,7 +110,9 @@ Plan decide_switch(const Facts& facts) {
   // the original.
   if (text.bot_lines) return end_with(no_change("the bot is installed already"));
   if (backup == Kind::regular)
-    return end_with(failed(refusal(text.found_mpentity ? kStaleBackup : kHeadlessConfig)));
+    return end_with(failed(refusal(!text.found_mpentity ? kHeadlessConfig
+                                   : text.bot_comments ? kBotLineDeleted
+                                                       : kStaleBackup)));
   return plan_switch(facts, Step::switch_to_bot, kConfigFile,
                      {"switch liblist.gam to the bot, keeping the original as "
                       "liblist_tv_backup.gam",

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdlib>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -63,6 +64,9 @@ struct Text {
   // "tavrel.so", in any ASCII case: the bot's entries that install writes,
   // commented out or not.
   bool bot_lines = false;
+  // Before any of them, a piece after the head names only the bot: the
+  // bot's comment lines, left where its entry was deleted by hand.
+  bool bot_comments = false;
   // Where the tail starts: the first piece after the head that holds
   // "gamedll_osx" (Day of Defeat) or "gamedll_linux"; kNone for none.
   static constexpr size_t kNone = static_cast<size_t>(-1);
@@ -208,6 +212,16 @@ std::optional<Failure> refuse_unsafe(const Facts& facts);
 // append-only, or (foreseen by a dry run) not writable.
 std::optional<Failure> refuse_unchangeable(const Facts& facts);
 
+// The refusal of both programs where a backup stands beside a liblist.gam
+// from which the bot's entry was deleted by hand: the backup is no stale
+// copy but the original, and must not be deleted.
+inline constexpr char kBotLineDeleted[] =
+    "liblist.gam has the bot's comment lines but none of its gamedll lines, so "
+    "the bot's line was probably deleted by hand, and liblist_tv_backup.gam holds "
+    "your original from before the install; put the bot's gamedll line back "
+    "(commented out, for MetaMod), or rename liblist_tv_backup.gam to liblist.gam "
+    "to get your original back";
+
 // The failure that an unreadable |found| at |name| makes.
 Failure cannot_open(const Found& found, const char* name);
 // The failure of a reading of |name| into |text| that did not end.
@@ -223,7 +237,8 @@ struct Parts {
   std::array<std::string_view, 32> list;
   size_t count = 0;
   void add(std::string_view part) {
-    if (count < list.size()) list[count++] = part;
+    if (count == list.size()) std::abort();  // never: the blocks are fixed
+    list[count++] = part;
   }
   // Adds each of |lines| followed by |line_end|.
   void add_lines(std::span<const char* const> lines, std::string_view line_end);

@@ -61,7 +61,8 @@ const char* undo_backup(Kept kept) {
         return "liblist.gam is unchanged, but liblist_tv_backup.gam is left as a "
                "second name of it and liblist_tv_temp.gam beside it, since the "
                "folder lets no file be removed or renamed (it may be append-only: "
-               "as root, chattr -a on the folder allows it again); then delete both";
+               "as root, chattr -a on the folder allows it again); then delete those two "
+               "and keep liblist.gam";
       return "liblist.gam is unchanged, but the backup name is left as a "
              "second name of it; run install or uninstall again";
     case Kept::moved:

@@ -150,8 +150,9 @@ std::optional<Failure> refuse_unsafe(const Facts& facts) {
     append_to(why.text, "it belongs to user ");
     append_number(why.text, static_cast<unsigned long long>(maker));
     append_to(why.text, ", not to you, root or the owner of liblist.gam, in a folder where "
-                        "any account may put files (a sticky folder); remove it if it "
-                        "is not a backup of yours");
+                        "any account may put files (a sticky folder), so it may have been "
+                        "put there to take the place of liblist.gam; look at it, and put "
+                        "it back as liblist.gam by hand only if it is your original");
     return failed_with("cannot use", kBackupFile, why);
   }
   if (!facts.second_name) return std::nullopt;

@@ -24,12 +24,13 @@ Game title_of(std::string_view piece) {
   return Game::unknown;
 }
 
-// Whether |piece| names the bot's library, "tav_rel.dll" or "tavrel.so", in
-// any ASCII case: the bot's entries that install writes, active or
-// commented out (its comment lines load nothing and do not count).  Each
-// "v" is a place to look: it is rare in the rest of a liblist.gam, and
-// memchr() finds it fast.
-bool names_bot(std::string_view piece) {
+// What a piece says of the bot, in any ASCII case: it names the bot's
+// library, "tav_rel.dll" or "tavrel.so" (the bot's entries that install
+// writes, active or commented out), or only the bot, "tavrel" or "tav_rel"
+// (its comment lines, which load nothing).  Each "v" is a place to look:
+// it is rare in the rest of a liblist.gam, and memchr() finds it fast.
+enum class Mention { none, bot, library };
+Mention mention_of(std::string_view piece) {
   auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
   auto at = [&](size_t from, std::string_view word) {
     if (from + word.size() > piece.size()) return false;
@@ -37,12 +38,16 @@ bool names_bot(std::string_view piece) {
       if (lower(piece[from + i]) != word[i]) return false;
     return true;
   };
+  Mention found = Mention::none;
   for (char v : {'v', 'V'}) {
-    for (size_t found = piece.find(v, 2); found != std::string_view::npos;
-         found = piece.find(v, found + 1))
-      if (at(found - 2, "ta") && (at(found + 1, "_rel.dll") || at(found + 1, "rel.so"))) return true;
+    for (size_t place = piece.find(v, 2); place != std::string_view::npos;
+         place = piece.find(v, place + 1)) {
+      if (!at(place - 2, "ta")) continue;
+      if (at(place + 1, "_rel.dll") || at(place + 1, "rel.so")) return Mention::library;
+      if (at(place + 1, "rel") || at(place + 1, "_rel")) found = Mention::bot;
+    }
   }
-  return false;
+  return found;
 }
 
 // Takes the piece that starts |at| bytes into the file into |text|: false
@@ -61,7 +66,9 @@ bool take_piece(Text& text, std::string_view piece, size_t at) {
   if (text.tail_start == Text::kNone &&
       holds(piece, text.dod ? "gamedll_osx" : "gamedll_linux"))
     text.tail_start = at;
-  text.bot_lines = names_bot(piece);
+  Mention mention = mention_of(piece);
+  text.bot_comments = text.bot_comments || mention == Mention::bot;
+  text.bot_lines = mention == Mention::library;
   return !text.bot_lines;
 }
 

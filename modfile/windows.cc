@@ -44,9 +44,10 @@ Reason last_reason() {
     append_number(reason.text, error);
   }
   // Mostly a game under Program Files, which only administrators may
-  // change.
+  // change, or a read-only file.
   if (error == ERROR_ACCESS_DENIED)
-    append_to(reason.text, " (run the program as administrator, or move the game out of Program Files)");
+    append_to(reason.text, " (under Program Files, run the program as administrator or move the "
+                           "game out of it; a read-only liblist.gam, clear that in its properties)");
   return reason;
 }
 
@@ -141,7 +142,10 @@ std::span<const char* const> command_words(int, char**, CommandLine& room) {
         ++at;
         continue;
       }
-      if (out >= end) break;  // 32767 characters take 3 * 32767 bytes at most
+      if (out >= end) {  // never: 32767 characters take 3 * 32767 bytes at most
+        *out = '\0';
+        return {room.words, count};
+      }
       // One character, or a surrogate pair, in UTF-8.
       int units = (at[0] >= 0xD800 && at[0] <= 0xDBFF && at[1] != L'\0') ? 2 : 1;
       word[0] = at[0];
@@ -398,10 +402,9 @@ Found look_at(const char* name, const Folder& folder) {
 }
 
 bool file_exists(const char* path) {
-  wchar_t wide[MAX_PATH];
-  if (!widen(path, wide)) return false;
-  DWORD attributes = GetFileAttributesW(wide);
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  // identify() opens what a link leads to: a dangling link is nothing.
+  BY_HANDLE_FILE_INFORMATION info;
+  return identify(path, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool name_taken(const char* name) {

@@ -49,9 +49,9 @@ fresh
 check "first run: every folder changed" "$changed" "$(play)"
 check "first run: every file as the programs make it alone" "$(files "$work/alone")" "$(files "$work")"
 check "second run: no change" "" "$(play)"
-fresh && before=$(times)
+fresh && before=$(times; files "$work")
 check "check mode on fresh copies: every folder would change" "$changed" "$(play --check)"
-check "check mode: every byte and time as it was" "$before" "$(times)"
+check "check mode: every byte and time as it was" "$before" "$(times; files "$work")"
 check "installed, then not installed" "$changed"$'\n'"$changed" "$(play; play -e tavrel_switch_state=uninstalled)"
 check "not installed: the originals back, byte for byte" "$(files "$work/orig")" "$(files "$work")"
 cp "$work/alpha/dod/liblist.gam" "$work/alpha/dod/liblist_tv_backup.gam"

@@ -201,6 +201,8 @@ check "sticky folder, another account's file: root may switch it" "0, 0: liblist
 reset_sticky 4242:4343
 check "sticky folder, another account's file: the folder's owner may switch it" \
   "0, 0: liblist.gam liblist_tv_backup.gam" "$(in_sticky setpriv --reuid=4444 --regid=4444 --clear-groups "$bin/install")"
+check "... but not back: the original, now of another account than liblist.gam's, is left for a look" \
+  "1, 1: cannot use liblist_tv_backup.gam liblist.gam liblist_tv_backup.gam" "$(in_sticky setpriv --reuid=4444 --regid=4444 --clear-groups "$bin/uninstall")"
 reset_sticky 0:0 && chown 0 "$sticky" && (cd "$sticky" && "$bin/install")
 printf 'game "planted"\nmpentity "x"\n' >"$work/planted" && chown 4444 "$work/planted" && chmod 0666 "$work/planted"
 mv "$work/planted" "$sticky/liblist_tv_backup.gam"

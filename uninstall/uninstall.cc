@@ -107,7 +107,8 @@ Plan decide(const Facts& facts) {
       if (!text.read) return end_with(failed(cannot_read(text, kConfigFile)));
       // A liblist.gam without the bot's lines beside a backup was put there
       // since the install (a game update): the backup is older.
-      if (text.found_mpentity && !text.bot_lines) return end_with(failed(refusal(kStaleBackup)));
+      if (text.found_mpentity && !text.bot_lines)
+        return end_with(failed(refusal(text.bot_comments ? kBotLineDeleted : kStaleBackup)));
     }
     if (!facts.backup.here)
       return end_with(failed(refusal("it leads to a file in another place, which "
