@@ -103,9 +103,8 @@ Plan decide_switch(const Facts& facts) {
                         "switched liblist.gam to the bot, from the original kept "
                         "as liblist_tv_backup.gam"});
   if (backup == Kind::unreadable) return end_with(failed(cannot_open(facts.backup, kBackupFile)));
-  if (config != Kind::regular) return end_with(failed(cannot_open(facts.config, kConfigFile)));
   const Text& text = facts.text;
-  if (!text.read) return end_with(failed(cannot_read(text, kConfigFile)));
+  if (auto unread = cannot_use(facts.config, text, kConfigFile)) return end_with(failed(*unread));
   // Installed already; a backup made now would hold the bot's lines, not
   // the original.
   if (text.bot_lines) return end_with(no_change("the bot is installed already"));

@@ -123,8 +123,14 @@ struct Facts {
   bool library_found = false;
 };
 
-// Looks at the folder's two names and reads the text that a plan needs.
-void read_folder(Facts& facts);
+// Looks at the folder's two names and reads the text that a plan needs;
+// where |library| is set, also looks for the bot's library that the text
+// calls for.
+void read_folder(Facts& facts, bool library);
+
+// Lets go of both open originals before a rename over or of them, where
+// the system requires it (see release_before_rename()).
+void release_originals(Facts& facts);
 
 // --- Failures and outcomes ---------------------------------------------------------
 
@@ -226,6 +232,9 @@ inline constexpr char kBotLineDeleted[] =
 Failure cannot_open(const Found& found, const char* name);
 // The failure of a reading of |name| into |text| that did not end.
 Failure cannot_read(const Text& text, const char* name);
+// The failure where the file |name|, at |found|, was not read through into
+// |text|: it could not be opened, or the reading failed.
+std::optional<Failure> cannot_use(const Found& found, const Text& text, const char* name);
 // The refusal to build from (|action|) |name|, larger than kLargestBuild.
 Failure too_large(const char* action, const char* name);
 

@@ -88,8 +88,7 @@ Outcome replace_config(Facts& facts, Found& original,
   if (!failure) failure = replacement.write(parts.all());
   if (!failure) failure = replacement.finish(original.file.get(), original_name);
   if (failure) return failed(*failure);
-  release_before_rename(facts.config.file);
-  release_before_rename(facts.backup.file);
+  release_originals(facts);
   // The original is kept only now that the new file is complete: as a
   // second name while liblist.gam stays in place, or, on a file system
   // without hard links (FAT, exFAT, many network ones), moved there, so

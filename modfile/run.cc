@@ -85,7 +85,7 @@ Failure too_large(const char* action, const char* name) {
 
 // --- What the folder holds ---------------------------------------------------------
 
-void read_folder(Facts& facts) {
+void read_folder(Facts& facts, bool library) {
   facts.backup = look_at(kBackupFile, facts.folder);
   facts.config = look_at(kConfigFile, facts.folder);
   // Install finishes a switch from the backup alone, so its text is read
@@ -94,6 +94,22 @@ void read_folder(Facts& facts) {
   if (source.kind == Kind::regular) facts.text = read_mod_text(source.file.get(), source.size);
   facts.second_name = facts.backup.kind == Kind::regular &&
                       facts.config.kind == Kind::regular && facts.backup.id == facts.config.id;
+  if (library && facts.text.read) {
+    // A look at the name only, following links: nothing is opened.
+    facts.library = bot_library(facts.text.dod);
+    facts.library_found = facts.library != nullptr && file_exists(facts.library);
+  }
+}
+
+void release_originals(Facts& facts) {
+  release_before_rename(facts.config.file);
+  release_before_rename(facts.backup.file);
+}
+
+std::optional<Failure> cannot_use(const Found& found, const Text& text, const char* name) {
+  if (found.kind != Kind::regular) return cannot_open(found, name);
+  if (!text.read) return cannot_read(text, name);
+  return std::nullopt;
 }
 
 namespace {
@@ -329,7 +345,7 @@ int report(const Program& program, const Options& options, const Plan& plan,
 // run is refused), then the program's own steps.
 Outcome carry_out(const Program& program, Facts& facts, const Plan& plan) {
   if (facts.second_name) {
-    release_before_rename(facts.backup.file);
+    release_originals(facts);
     if (!remove_name(kBackupFile)) return failed(failed_call("cannot delete", kBackupFile));
   }
   return plan.step == Step::none ? plan.outcome : program.carry_out(facts, plan);
@@ -362,12 +378,7 @@ int run(const Program& program, int argc, char** argv, bool shown) {
                                   "cannot remove", kScratchFile),
                           kUnchanged);
   if (held && !options.dry_run) (void)remove_name(kScratchFile);  // or left for the next run
-  if (held) read_folder(facts);
-  if (program.checks_library && facts.text.read) {
-    // A look at the name only, following links: nothing is opened.
-    facts.library = bot_library(facts.text.dod);
-    facts.library_found = facts.library != nullptr && file_exists(facts.library);
-  }
+  if (held) read_folder(facts, program.checks_library);
   if (options.dry_run) facts.writable = folder_writable(&facts.write_reason);
   std::optional<Failure> refused = refuse_unsafe(facts);
   Plan plan = refused ? end_with(failed(*refused)) : program.decide(facts);

@@ -416,16 +416,7 @@ bool name_taken(const char* name) {
 }
 
 bool removes_here(const char* name, const Folder& folder) {
-  wchar_t wide[MAX_PATH];
-  if (!widen(name, wide)) return true;
-  DWORD attributes = GetFileAttributesW(wide);
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return true;
-  HANDLE file = open_handle(name, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-  if (file == INVALID_HANDLE_VALUE) return true;
-  bool here = lies_here(file, name, folder);
-  (void)CloseHandle(file);
-  return here;
+  return look_at(name, folder).here;
 }
 
 // --- Reading and writing -----------------------------------------------------------

@@ -103,8 +103,7 @@ Plan decide(const Facts& facts) {
     // Without liblist.gam, or with a dangling link at its name, there is
     // nothing to read and nothing to lose: the backup goes back.
     if (config != Kind::missing && !facts.config.dangling) {
-      if (config != Kind::regular) return end_with(failed(cannot_open(facts.config, kConfigFile)));
-      if (!text.read) return end_with(failed(cannot_read(text, kConfigFile)));
+      if (auto unread = cannot_use(facts.config, text, kConfigFile)) return end_with(failed(*unread));
       // A liblist.gam without the bot's lines beside a backup was put there
       // since the install (a game update): the backup is older.
       if (text.found_mpentity && !text.bot_lines)
@@ -129,8 +128,7 @@ Plan decide(const Facts& facts) {
                                   "backup would stay in place");
     return plan;
   }
-  if (config != Kind::regular) return end_with(failed(cannot_open(facts.config, kConfigFile)));
-  if (!text.read) return end_with(failed(cannot_read(text, kConfigFile)));
+  if (auto unread = cannot_use(facts.config, text, kConfigFile)) return end_with(failed(*unread));
   if (!text.bot_lines)
     return end_with(no_change("nothing to undo, liblist.gam has none of the bot's lines"));
   if (text.game == Game::unknown) return end_with(failed(refusal(kUnknownGame)));
@@ -150,8 +148,7 @@ Outcome rebuild(Facts& facts) {
 Outcome restore_backup(Facts& facts) {
   // On Windows the rebuild that may follow copies no permissions, so
   // liblist.gam's descriptor is not missed there.
-  release_before_rename(facts.config.file);
-  release_before_rename(facts.backup.file);
+  release_originals(facts);
   if (!replace_name(kBackupFile, kConfigFile)) {
     Failure failure = failed_call("cannot rename", kBackupFile, kConfigFile);
     bool rebuilt = facts.config.kind == Kind::regular && can_rebuild(facts.text) &&
