@@ -56,6 +56,30 @@ Parts splice_bot_entry(const Text& text) {
   return parts;
 }
 
+// What only install reads: the bot's library that a liblist.gam switched
+// from the text makes this system's engine load (nullptr where it loads
+// the game's own), and what a look found there.
+struct Library {
+  const char* path = nullptr;
+  PathLook look;
+};
+
+Library look_for_library(const Facts& facts) {
+  Library library;
+  if (!facts.text.read) return library;
+  library.path = bot_library(facts.text.dod);
+  // A look at the name only: nothing is opened.
+  if (library.path != nullptr) library.look = look_along(library.path);
+  return library;
+}
+
+// install's own steps.
+enum class Step {
+  none,
+  switch_to_bot,  // build from liblist.gam, keep the original
+  finish_switch,  // build from the backup alone
+};
+
 const char kStaleBackup[] =
     "liblist.gam has none of the bot's lines, so it was probably replaced by a "
     "game update or a file check, and liblist_tv_backup.gam is an older copy "
@@ -64,82 +88,91 @@ const char kHeadlessConfig[] =
     "liblist.gam has no \"mpentity\" line, so it is not a whole mod file, and "
     "your original is kept as liblist_tv_backup.gam; run uninstall to put it back";
 
+// The refusal where the bot's library that the switched liblist.gam makes
+// the engine load is not there: a switch would leave a game that does not
+// start, reported as a success.
+std::optional<Failure> refuse_without_library(const Library& library, Step step) {
+  if (library.path == nullptr || library.look.kind == Kind::regular) return std::nullopt;
+  if (library.look.kind == Kind::guarded_link) return refusal(kGuardedLink, "cannot use", library.look.at);
+  Failure failure = refusal(kSystemName, "cannot find the bot's library", library.path);
+  failure.text[1] = " would load it from the switched liblist.gam, and the game would not "
+                    "start; put the bot's folder into the mod folder first";
+  if (step == Step::finish_switch) failure.text[2] = ", or run uninstall to put your original liblist.gam back";
+  return failure;
+}
+
 // A switch that builds the new liblist.gam from the file |source_name|,
 // whose text the facts hold, when it can be built there.
-Plan plan_switch(const Facts& facts, Step step, const char* source_name, Words words) {
+Decision<Step> plan_switch(const Facts& facts, const Library& library, Step step,
+                           const char* source_name, Words words) {
   const Text& text = facts.text;
-  if (!text.read) return end_with(failed(cannot_read(text, source_name)));
+  if (!text.read) return {plan_end(failed(failed_call(text.read_error, "cannot read", source_name)))};
   if (!text.found_mpentity)
-    return end_with(failed(refusal("there is no place for the bot's entry",
-                                   "cannot find \"mpentity\" in", source_name)));
-  if (text.too_large) return end_with(failed(too_large("cannot build from", source_name)));
-  // A switch without the bot's library would leave a game that does not
-  // start, reported as a success.
-  if (facts.library != nullptr && !facts.library_found) {
-    Reason why;
-    for (const char* part : {kSystemName, " would load it from the switched liblist.gam, and the "
-                             "game would not start; put the bot's folder into the mod folder first"})
-      append_to(why.text, part);
-    if (step == Step::finish_switch)
-      append_to(why.text, ", or run uninstall to put your original liblist.gam back");
-    return end_with(failed(failed_with("cannot find the bot's library", facts.library, why)));
-  }
-  if (auto refused = refuse_unchangeable(facts)) return end_with(failed(*refused));
-  return change(step, words);
+    return {plan_end(failed(refusal("there is no place for the bot's entry",
+                                    "cannot find \"mpentity\" in", source_name)))};
+  if (text.too_large) return {plan_end(failed(too_large("cannot build from", source_name)))};
+  if (auto refused = refuse_without_library(library, step)) return {plan_end(failed(*refused))};
+  // From liblist.gam, its name gets a second one and is then replaced; the
+  // backup alone is only read.
+  Touches touches{step == Step::switch_to_bot ? Touch::replaced : Touch::none, Touch::none, true};
+  if (auto refused = refuse_unchangeable(facts, touches)) return {plan_end(failed(*refused))};
+  return {plan_change(words), step};
 }
 
 // The decision table of install, from what the folder holds.  Carrying it
 // out, a backup link that the file system refuses falls back to moving the
 // original, and a failed rename into place undoes the backup.
-Plan decide_switch(const Facts& facts) {
+Decision<Step> decide_switch(const Facts& facts, const Library& library) {
   Kind backup = facts.backup_kind();
   Kind config = facts.config.kind;
-  if (config == Kind::missing && backup == Kind::missing) return end_with(nothing_here());
+  if (config == Kind::missing && backup == Kind::missing) return {plan_end(nothing_here())};
   // An install stopped between its two moves: finished from the backup.
   if (config == Kind::missing && backup == Kind::regular)
-    return plan_switch(facts, Step::finish_switch, kBackupFile,
+    return plan_switch(facts, library, Step::finish_switch, kBackupFile,
                        {"switch liblist.gam to the bot, from the original kept as "
                         "liblist_tv_backup.gam",
                         "switched liblist.gam to the bot, from the original kept "
-                        "as liblist_tv_backup.gam"});
-  if (backup == Kind::unreadable) return end_with(failed(cannot_open(facts.backup, kBackupFile)));
+                        "as liblist_tv_backup.gam",
+                        {}});
+  if (backup == Kind::unreadable) return {plan_end(failed(cannot_open(facts.backup, kBackupFile)))};
   const Text& text = facts.text;
-  if (auto unread = cannot_use(facts.config, text, kConfigFile)) return end_with(failed(*unread));
+  if (auto unread = cannot_use(facts.config, text, kConfigFile)) return {plan_end(failed(*unread))};
   // Installed already; a backup made now would hold the bot's lines, not
   // the original.
-  if (text.bot_lines) return end_with(no_change("the bot is installed already"));
+  if (text.bot_lines) return {plan_end(no_change("the bot is installed already"))};
   if (backup == Kind::regular)
-    return end_with(failed(refusal(!text.found_mpentity ? kHeadlessConfig
-                                   : text.bot_comments ? kBotLineDeleted
-                                                       : kStaleBackup)));
-  return plan_switch(facts, Step::switch_to_bot, kConfigFile,
+    return {plan_end(failed(refusal(!text.found_mpentity ? kHeadlessConfig
+                                    : text.bot_comments  ? kBotLineDeleted
+                                                         : kStaleBackup)))};
+  return plan_switch(facts, library, Step::switch_to_bot, kConfigFile,
                      {"switch liblist.gam to the bot, keeping the original as "
                       "liblist_tv_backup.gam",
                       "switched liblist.gam to the bot; the original is kept as "
-                      "liblist_tv_backup.gam"});
+                      "liblist_tv_backup.gam",
+                      {}});
 }
 
-Plan decide(const Facts& facts) {
-  Plan plan = decide_switch(facts);
+Decision<Step> decide(const Facts& facts, const Library& library) {
+  Decision<Step> decision = decide_switch(facts, library);
   // Where this system's engine loads the game's own library whatever
   // liblist.gam says for Windows, a success says so.
-  if (facts.text.read && facts.library == nullptr && plan.outcome.status == kDone)
-    plan.outcome.words.note =
+  if (facts.text.read && library.path == nullptr && decision.plan.outcome.status == kDone)
+    decision.plan.outcome.words.note =
         "this game's Linux server keeps loading its own library; only Windows loads the bot";
-  return plan;
+  return decision;
 }
 
-Outcome carry_out(Facts& facts, const Plan& plan) {
+Outcome carry_out(Facts& facts, Step step, const Plan& plan) {
   // The original is kept under the backup name, except where it is there
   // already.
-  bool from_backup = plan.step == Step::finish_switch;
+  bool from_backup = step == Step::finish_switch;
   return replace_config(facts, from_backup ? facts.backup : facts.config,
                         from_backup ? kBackupFile : kConfigFile,
                         splice_bot_entry(facts.text), !from_backup, plan.outcome.words);
 }
 
-const Program kInstall = {
-    "install",
+const Program<Library, Step> kInstall = {
+    {"install",
     "Usage: install [OPTION]... [MOD_FOLDER]\n"
     "\n"
     "Points the game mod in MOD_FOLDER (without it, the current folder) at the\n"
@@ -150,8 +183,8 @@ const Program kInstall = {
     "writes no other files than these two and its scratch file\n"
     "liblist_tv_temp.gam.  Run uninstall to switch back.\n"
     "\n",
-    "  0  liblist.gam has the bot's lines: switched now, or already\n",
-    true,
+    "  0  liblist.gam has the bot's lines: switched now, or already\n"},
+    look_for_library,
     decide,
     carry_out,
 };

@@ -1,8 +1,9 @@
-// Bytes on the heap that grow as a file is read into them, and text put
-// together in a fixed buffer.
+// Bytes on the heap that grow as a file is read into them or a line is put
+// together in them.
 #pragma once
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <span>
@@ -36,13 +37,36 @@ class Bytes {
   }
   // Counts |count| bytes put into room() as kept.
   void keep(size_t count) { size_ += count; }
+  // Appends |text|: false, with nothing appended, when memory runs out.
+  bool append(std::string_view text) {
+    std::span<char> space = room(text.size());
+    if (space.size() < text.size()) return false;
+    if (!text.empty()) std::memcpy(space.data(), text.data(), text.size());
+    keep(text.size());
+    return true;
+  }
+  // Appends |number| in decimal digits.
+  bool append_number(unsigned long long number) {
+    char digits[24];  // 20 digits at most
+    auto [end, error] = std::to_chars(digits, digits + sizeof digits, number);
+    return error == std::errc() && append(std::string_view(digits, static_cast<size_t>(end - digits)));
+  }
   // Drops the first |count| bytes.
   void drop_front(size_t count) {
     std::memmove(data_, data_ + count, size_ - count);
     size_ -= count;
   }
+  // Keeps the first |count| bytes only.
+  void cut_to(size_t count) { size_ = std::min(size_, count); }
   void clear() { size_ = 0; }
   std::string_view view() const { return {data_, size_}; }
+  // The bytes with a NUL after them, for a call that wants a C string;
+  // nullptr when memory runs out.
+  const char* c_str() {
+    if (!append(std::string_view("", 1))) return nullptr;
+    --size_;
+    return data_;
+  }
 
  private:
   void swap(Bytes& other) {
@@ -55,22 +79,3 @@ class Bytes {
   size_t size_ = 0;
   size_t capacity_ = 0;
 };
-
-// Appends |text| to the NUL-terminated text in |buffer|, as far as it fits,
-// and keeps it NUL-terminated: no printf, whose MinGW form brings locales
-// into the Windows programs.
-inline void append_to(std::span<char> buffer, std::string_view text) {
-  size_t used = std::strlen(buffer.data());
-  size_t length = std::min(text.size(), buffer.size() - 1 - used);
-  std::memcpy(buffer.data() + used, text.data(), length);
-  buffer[used + length] = '\0';
-}
-
-// Appends |number| in decimal digits.
-inline void append_number(std::span<char> buffer, unsigned long long number) {
-  char digits[24];
-  size_t at = sizeof digits;
-  do digits[--at] = static_cast<char>('0' + number % 10);
-  while ((number /= 10) != 0);
-  append_to(buffer, std::string_view(digits + at, sizeof digits - at));
-}

@@ -1,9 +1,10 @@
-// Every call that the programs make on the file system and the process,
-// each with its contract.  posix.cc and windows.cc implement them, one file
-// for each platform; nothing outside those two files knows the platform.
+// Every call that the programs make on the file system, each with its
+// contract.  posix.cc and windows.cc implement them, one file for each
+// platform; nothing outside those two files knows the platform.
 //
-// All names are relative to the current folder, the mod's folder, which
-// enter_folder() may set first.
+// A call that can fail returns why as a value: a SystemError, empty where
+// the call worked.  All names are relative to the current folder, the mod's
+// folder, which enter_folder() (process.h) may set first.
 #pragma once
 
 #include <cstddef>
@@ -12,21 +13,47 @@
 #include <string_view>
 #include <utility>
 
-// The system's reason for the call that has just failed, as one line.
-struct Reason {
-  char text[256] = "";
+#include "bytes.h"
+
+// --- Failures ----------------------------------------------------------------------
+
+// Why a call of the system failed: the system's own error number (errno;
+// on Windows the last error), taken where the call returned; empty (false)
+// where it did not fail.
+class [[nodiscard]] SystemError {
+ public:
+  SystemError() = default;
+  explicit SystemError(unsigned long code) : code_(code) {}
+  explicit operator bool() const { return code_ != 0; }
+  unsigned long code() const { return code_; }
+
+ private:
+  unsigned long code_ = 0;
 };
 
-// The reason for the call that has just failed (errno; on Windows the last
-// error, with advice where access was denied).
-Reason last_reason();
+// The error of a system that has run out of memory.
+SystemError out_of_memory();
 
-// Whether the call that has just failed was refused as not permitted to
-// anyone but root (EPERM: an append-only or immutable folder, say).
-bool last_call_not_permitted();
+// Appends the system's words for |error| to |line| as a part of one line
+// (on Windows, with advice where access was denied).
+void describe(SystemError error, Bytes& line);
 
-// Closes the descriptor |fd|: true when nothing written through it was lost.
-bool close_descriptor(int fd);
+// Whether |error| refuses a step to anyone but root (EPERM: an append-only
+// or immutable folder, say); never on Windows, which says "access denied"
+// for every refusal.
+bool not_permitted(SystemError error);
+
+// A value, or why it could not be had.
+template <class T>
+struct Result {
+  T value{};
+  SystemError error;
+};
+
+// --- Descriptors -------------------------------------------------------------------
+
+// Closes the descriptor |fd|: empty when nothing written through it was lost.
+SystemError close_descriptor(int fd);
 
 // An open descriptor (the C runtime's on Windows), closed when it goes.
 class Descriptor {
@@ -53,37 +80,7 @@ class Descriptor {
   int fd_ = -1;
 };
 
-// --- The process -------------------------------------------------------------
-
-// Makes the inherited process state safe for a run: a file-size limit or a
-// closed pipe then fails the write instead of killing the process.
-void settle_process();
-
-// Room for the words of a command line, where the system gives them as one
-// wide string (Windows): 32767 characters at most, so at most 16384 words,
-// in UTF-8.
-struct CommandLine {
-  const char* words[16384];
-  char text[3 * 32768];
-};
-
-// The words after the program's name: argv elsewhere; on Windows the wide
-// command line split as the C runtime splits it, in UTF-8, into |room|.
-std::span<const char* const> command_words(int argc, char** argv,
-                                           CommandLine& room);
-
-// Makes |folder| the current folder: true on success.
-bool enter_folder(const char* folder);
-
-// Whether the program's console is its own (a double-click or a dropped
-// folder on Windows) rather than a command prompt's or a script's.
-bool own_console();
-
-// Keeps the program's own console open for a few seconds, longer after a
-// failure, so that its last line can be read.
-void hold_window(bool failed);
-
-// --- The folder ------------------------------------------------------------------
+// --- The folder ----------------------------------------------------------------------
 
 enum class LockResult {
   locked,    // this run holds the lock
@@ -98,17 +95,17 @@ enum class LockResult {
 class FolderLock {
  public:
   // Takes the lock, trying again over a few seconds while another process
-  // holds it; no signal is used.  |reason| tells why it failed.
+  // holds it; no signal is used.
   FolderLock();
   ~FolderLock();
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
   LockResult result() const { return result_; }
-  const Reason& reason() const { return reason_; }
+  SystemError error() const { return error_; }  // why it failed
 
  private:
   LockResult result_;
-  Reason reason_;
+  SystemError error_;
   std::intptr_t held_ = -1;  // the descriptor or handle that holds it
 };
 
@@ -123,34 +120,45 @@ struct Folder {
   // Files may be made in the folder, but never renamed or removed
   // (chattr +a): Linux.
   bool append_only = false;
+  // Whether this run may make, rename and remove files in it, as far as
+  // permissions tell without trying (true where that cannot be told), and
+  // why not.
+  bool writable = true;
+  SystemError write_error;
   // The account the program runs as, and the folder's owner; -1 where the
   // system has no such numbers (Windows).
   long long runner = -1;
   long long owner = -1;
   // The folder's full path as the system resolves it, in UTF-8, where the
   // system tells it (Windows Vista and later); empty elsewhere.
-  char final_path[1024] = "";
+  Bytes final_path;
 };
 
 // Looks at the current folder.
 Folder look_at_folder();
 
-// Whether this run may make, rename and remove files in the current folder,
-// as far as permissions tell without trying: true when it may or that
-// cannot be told; false with |reason| filled when not.
-bool folder_writable(Reason* reason);
-
 // --- Names -----------------------------------------------------------------------
 
 enum class Kind {
   missing,       // nothing at the name
-  regular,       // a regular file, open for reading
+  regular,       // a regular file
   unreadable,    // something that cannot be opened (no permission, a
                  // dangling link); it takes the name
-  special,       // a folder, FIFO, device or socket: never read or replaced
+  folder,        // a folder: never read or replaced
+  special,       // a FIFO, device or socket: never read or replaced
+  link,          // a symbolic link, looked at as itself
   foreign_link,  // a symbolic link of another account than the runner's or
                  // root's: never followed
   guarded_link,  // a symbolic link in a guarded folder: never followed
+};
+
+// What keeps a file from being renamed, replaced or removed by anyone.
+enum class Pin {
+  none,
+  immutable,    // chattr +i (Linux): no rename, replace, link or removal
+  append_only,  // chattr +a (Linux): the same
+  read_only,    // the read-only attribute (Windows): no replace or removal;
+                // a rename of the file itself is allowed
 };
 
 // Which file a name leads to.
@@ -170,12 +178,15 @@ struct Found {
   // where it would act on a file elsewhere that it leads to (Wine shows a
   // Unix link as its target).  True wherever that cannot be told.
   bool here = true;
+  Pin pin = Pin::none;      // of a name that is no link; none where unknown
   long long owner = -1;     // the name's owner; -1 where not known
   FileId id;                // the file it leads to (regular)
   unsigned long links = 0;  // that file's number of names (regular)
   std::uint64_t size = 0;   // its size in bytes when it was opened
-  Reason reason;            // why it is unreadable
-  Descriptor file;          // open for reading (regular)
+  SystemError error;        // why it is unreadable
+  bool changed = false;     // unreadable: it led to another file at the
+                            // open than at the look, and was never read
+  Descriptor file;          // open for reading (regular, by look_at())
 };
 
 // Looks at |name| and opens it for reading where it is a regular file that
@@ -187,31 +198,41 @@ struct Found {
 // and the opened file must be that target.
 Found look_at(const char* name, const Folder& folder);
 
-// Whether something other than a folder stands at |path|, following links
-// (a dangling link counts as nothing).  Nothing is opened.
-bool file_exists(const char* path);
+// Looks at |name| as a name to be removed, following no link: a regular
+// file is opened without following a link or blocking, only to read its
+// pin, and closed again (|file| stays empty); on Windows, |here| tells
+// whether removing the name would remove a file elsewhere.
+Found look_at_leftover(const char* name, const Folder& folder);
+
+// What a look for a file along a path found.
+struct PathLook {
+  Kind kind = Kind::missing;  // regular, missing, or guarded_link
+  std::string_view at;        // guarded_link: the part of the path up to
+                              // and including the link
+};
+
+// Looks for a regular file at the relative |path| without opening it:
+// links are followed, but where the folder that holds one is guarded, a
+// link is not followed (guarded_link).  What cannot be reached, a folder
+// included, is missing.
+PathLook look_along(std::string_view path);
 
 // Whether anything at all stands at |name|, a dangling link included: true
 // when it does or when that cannot be told.
 bool name_taken(const char* name);
 
-// Whether removing |name| would act on that name in this folder (see
-// Found::here).  True where it cannot be told or nothing is there.
-bool removes_here(const char* name, const Folder& folder);
-
 // --- Reading and writing -----------------------------------------------------------
 
 // Reads the next bytes of |fd| into |buffer|, a CR LF counting as one line
-// feed on Windows: how many, 0 at the end of the file, -1 on failure.
-long read_text(int fd, std::span<char> buffer);
+// feed on Windows: how many, 0 at the end of the file.
+Result<size_t> read_text(int fd, std::span<char> buffer);
 
 // Creates |name| for writing (in text mode on Windows: a line feed becomes
-// CR LF) only where nothing stands at that name, never following a link:
-// the descriptor, or none.
-Descriptor create_file(const char* name);
+// CR LF) only where nothing stands at that name, never following a link.
+Result<Descriptor> create_file(const char* name);
 
-// Writes all of |text| to |fd|: true when all of it was taken.
-bool write_text(int fd, std::string_view text);
+// Writes all of |text| to |fd|.
+SystemError write_text(int fd, std::string_view text);
 
 // Lets go of the open original |file| where the system cannot rename over
 // or move a file that is open (Windows, where nothing is copied from it
@@ -220,45 +241,40 @@ bool write_text(int fd, std::string_view text);
 void release_before_rename(Descriptor& file);
 
 // Gives the new file |to| the permission bits and access ACL of the open
-// file |from| and, where the process may, its owner and group: true when it
-// has the bits and the ACL afterwards.  On Windows the new file keeps what
-// it inherited from the folder: true.
-bool copy_permissions(int to, int from);
+// file |from| and, where the process may, its owner and group: fails
+// unless it has the bits and the ACL afterwards.  On Windows the new file
+// keeps what it inherited from the folder.
+SystemError copy_permissions(int to, int from);
 
-// Forces what has been written to |fd| onto the disk: true on success.
-bool flush_file(int fd);
+// Forces what has been written to |fd| onto the disk.
+SystemError flush_file(int fd);
 
-// Forces the current folder's entries onto the disk: true on success;
-// false where the file system refuses it.
-bool sync_folder();
-
-// Removes the file or link |name|, never a link's target, never a folder:
-// true on success.
-bool remove_name(const char* name);
+// Removes the file or link |name|, never a link's target, never a folder.
+SystemError remove_name(const char* name);
 
 // Gives the file at |from| the second name |to| (a hard link; a symbolic
-// link at |from| is linked itself), then tries to flush the folder: true
-// on success; false when |to| is taken or the file system has no hard
-// links.
-bool link_name(const char* from, const char* to);
+// link at |from| is linked itself), then tries to flush the folder; fails
+// when |to| is taken or the file system has no hard links.
+SystemError link_name(const char* from, const char* to);
 
 // Renames |from| to |to| only where nothing stands at |to|, then tries to
-// flush the folder: true on success; on failure both names are unchanged.
-bool rename_name(const char* from, const char* to);
+// flush the folder; on failure both names are unchanged.
+SystemError rename_name(const char* from, const char* to);
 
 // Renames |from| over |to| in one step, replacing what stands at |to|, then
-// tries to flush the folder: true on success; on failure both are
-// unchanged.
-bool replace_name(const char* from, const char* to);
+// tries to flush the folder; on failure both are unchanged.
+SystemError replace_name(const char* from, const char* to);
 
-// Sets the modification time of |name| to now, never a link's target's:
-// true on success.
-bool touch_name(const char* name);
+// Sets the modification time of |name| to now, never a link's target's.
+SystemError touch_name(const char* name);
 
 // --- The system's own words ------------------------------------------------------
 
 // The system the programs are built for, as its users call it.
 extern const char kSystemName[];
+
+// What separates the folders of a path: '/', or '\\' on Windows.
+extern const char kPathSeparator;
 
 // The bot's library that the engine of this system loads from a
 // liblist.gam that install wrote, for Day of Defeat (|dod|) or another

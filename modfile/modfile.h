@@ -3,8 +3,9 @@
 // its line, the object that replaces liblist.gam, and the run itself.
 //
 // A run reads what the folder holds once, under the folder lock, into one
-// value of Facts; each program decides its Plan from the facts alone, with
-// no file-system call; then the plan is carried out, or only shown
+// value of Facts (and the program's own facts, through what the program
+// hands the reading); each program decides its Plan from the facts alone,
+// with no file-system call; then the plan is carried out, or only shown
 // (--dry-run).  Every file-system call is behind disk.h.
 #pragma once
 
@@ -17,6 +18,7 @@
 
 #include "bytes.h"
 #include "disk.h"
+#include "process.h"
 
 // The live mod description file that the game reads.
 inline constexpr char kConfigFile[] = "liblist.gam";
@@ -49,8 +51,8 @@ struct Text {
   // The bytes read (on Windows CR LF as LF), from the start; the reading
   // stops after the bot's lines, which nothing that follows can outweigh.
   Bytes bytes;
-  bool read = false;       // read without an error
-  Reason read_reason;      // why not
+  bool read = false;       // read through without an error
+  SystemError read_error;  // why not, where it was tried
   // Larger than kLargestBuild: |bytes| is empty, and nothing is built.
   bool too_large = false;
   bool found_mpentity = false;
@@ -100,14 +102,11 @@ inline bool holds(std::string_view piece, std::string_view marker) {
 // Everything that either program decides from, read once under the lock.
 struct Facts {
   LockResult lock = LockResult::locked;
-  Reason lock_reason;
+  SystemError lock_error;
   Folder folder;
-  // Whether the folder may be written, as far as permissions tell: looked
-  // at only by a dry run, since a real run finds out by trying.
-  bool writable = true;
-  Reason write_reason;
-  Found config;          // kConfigFile
-  Found backup;          // kBackupFile
+  Found config;   // kConfigFile
+  Found backup;   // kBackupFile
+  Found scratch;  // kScratchFile: a leftover of a run that was stopped
   // The backup name leads to kConfigFile's own file: no backup of its own.
   bool second_name = false;
   // What stands at the backup name, as the decision sees it: nothing where
@@ -116,17 +115,10 @@ struct Facts {
   // The text of kConfigFile, or of kBackupFile where kConfigFile is
   // missing.
   Text text;
-  // The bot's library that a liblist.gam switched from |text| makes this
-  // system's engine load (nullptr where it loads the game's own), and
-  // whether it is in the folder: looked at for install only.
-  const char* library = nullptr;
-  bool library_found = false;
 };
 
-// Looks at the folder's two names and reads the text that a plan needs;
-// where |library| is set, also looks for the bot's library that the text
-// calls for.
-void read_folder(Facts& facts, bool library);
+// Looks at the folder's three names and reads the text that a plan needs.
+void read_folder(Facts& facts);
 
 // Lets go of both open originals before a rename over or of them, where
 // the system requires it (see release_before_rename()).
@@ -134,24 +126,24 @@ void release_originals(Facts& facts);
 
 // --- Failures and outcomes ---------------------------------------------------------
 
-// What could not be done and why, described when it happened.
+// What could not be done and why, as its line says it: "ACTION NAME[ to
+// OTHER]: REASON", the reason the system's or the program's own.
 struct Failure {
-  const char* action = nullptr;  // "cannot rename", ...; nullptr when
-                                 // |text| says it all
-  const char* name = nullptr;    // the file it was done to
-  const char* other = nullptr;   // the new name, for a rename
-  const char* text = nullptr;    // a fixed reason; nullptr for |reason|
-  Reason reason;                 // the system's reason
+  std::string_view action;  // "cannot rename", ...; empty where the
+                            // reason says it all
+  std::string_view name;    // the file or folder it was done to
+  std::string_view other;   // the new name, for a rename
+  SystemError error;        // the system's reason; or
+  std::array<std::string_view, 3> text;  // the program's own, in pieces
+  long long user = -1;      // where set, the reason starts "it belongs to
+                            // user USER" before |text|
 };
 
-// A call that has just failed: "ACTION NAME[ to OTHER]: SYSTEM'S REASON".
-Failure failed_call(const char* action, const char* name,
-                    const char* other = nullptr);
-// A call that failed earlier, with the |reason| kept then.
-Failure failed_with(const char* action, const char* name, const Reason& reason);
+// A call that failed with |error|: "ACTION NAME[ to OTHER]: SYSTEM'S REASON".
+Failure failed_call(SystemError error, std::string_view action, std::string_view name,
+                    std::string_view other = {});
 // A refusal for what the folder holds: "ACTION NAME: TEXT", or TEXT alone.
-Failure refusal(const char* text, const char* action = nullptr,
-                const char* name = nullptr);
+Failure refusal(std::string_view text, std::string_view action = {}, std::string_view name = {});
 
 // The exit statuses of both programs.
 enum Status {
@@ -166,57 +158,80 @@ inline constexpr char kUnchanged[] = "nothing was changed";
 // What a run did, or would do: the words after "changed:" or "would
 // change:", or after "no change:" (then |would| and |did| are the same).
 struct Words {
-  const char* would = nullptr;
-  const char* did = nullptr;
-  const char* note = nullptr;  // said after them, where set
+  std::string_view would;
+  std::string_view did;
+  std::string_view note;  // said after them, where set
 };
 
 // How a run ends.
 struct Outcome {
   Status status = kDone;
-  Failure failure;               // kFailed: what failed
-  const char* state = kUnchanged;  // kFailed: what the folder holds now
-  Words words;                   // kDone: what was done
-  bool changed = false;          // kDone: the folder was changed
+  Failure failure;                        // kFailed: what failed
+  std::string_view folder_now = kUnchanged;  // kFailed: what the folder holds now
+  Words words;                            // kDone: what was done
+  bool made_change = false;               // kDone: the folder was changed
 };
 
-Outcome failed(const Failure& failure, const char* state = kUnchanged);
+Outcome failed(const Failure& failure, std::string_view folder_now = kUnchanged);
 Outcome nothing_here();
-Outcome no_change(const char* words);
-Outcome changed(Words words);
+Outcome no_change(std::string_view words);
+Outcome did_change(Words words);
+
+// The failure that an unreadable |found| at |name| makes.
+Failure cannot_open(const Found& found, const char* name);
+// The failure where the file |name|, at |found|, was not read through into
+// |text|: it could not be opened, or the reading failed.
+std::optional<Failure> cannot_use(const Found& found, const Text& text, const char* name);
+// The refusal to build from (|action|) |name|, larger than kLargestBuild.
+Failure too_large(const char* action, const char* name);
 
 // --- The plan -------------------------------------------------------------------------
 
-// What a run carries out; each program decides its own from the facts.
-enum class Step {
-  none,                 // nothing: the outcome is the plan's own
-  switch_to_bot,        // install: build from liblist.gam, keep the original
-  finish_switch,        // install: build from the backup alone
-  restore,              // uninstall: rename the backup over liblist.gam
-  rebuild,              // uninstall: build from liblist.gam's head
-  rebuild_beside_backup,  // uninstall: the same, the backup unreadable
-};
-
+// The part of a plan that both programs share: how the run ends when every
+// step works, and which of the shared steps it takes.
 struct Plan {
-  Step step = Step::none;
-  // How the run ends when every step works (the words of a change).
   Outcome outcome;
+  bool changes = false;  // the program's own steps change the folder
+  // A backup name that is only a second name of liblist.gam is removed
+  // before the program's own steps.
+  bool drops_second_name = false;
 };
 
-// A plan that changes the folder by |step|, with |words|.
-Plan change(Step step, Words words);
+// A plan that changes the folder, with |words|.
+Plan plan_change(Words words);
 // A plan that ends at once with |outcome|.
-Plan end_with(Outcome outcome);
+Plan plan_end(Outcome outcome);
 
-// The refusals that both programs make before either decides: a lock
-// that was not taken, a folder, FIFO, device or socket or a link that is not
-// followed at either name, another account's file in a sticky folder, and a
-// backup name that cannot be dropped as a second name.
+// What a plan does to a name: nothing, renames it, or replaces or removes
+// it.
+enum class Touch { none, moved, replaced };
+struct Touches {
+  Touch config = Touch::none;
+  Touch backup = Touch::none;
+  bool builds = false;  // builds a new file in kScratchFile
+};
+
+// The refusal of a plan that would change a folder that does not allow it
+// (append-only, or not writable), or touch a pinned file as |touches| says,
+// or build where a leftover at the scratch name cannot be cleared.
+std::optional<Failure> refuse_unchangeable(const Facts& facts, Touches touches);
+
+// Why root follows no symbolic link in a folder that another account owns
+// or may write, with the way out.
+inline constexpr char kGuardedLink[] =
+    "it is a symbolic link in a folder that another account owns or may change, "
+    "where root follows no link; run the program as the account that owns the "
+    "folder, or put the file itself in place of the link";
+
+// The refusals that come before any decision: a lock that was not taken, a
+// folder, FIFO, device or socket or a link that is not followed at either
+// name, another account's file in a sticky folder, a backup name that
+// cannot be dropped as a second name, a leftover that leads elsewhere.
 std::optional<Failure> refuse_unsafe(const Facts& facts);
 
-// The refusal of a plan that would change a folder that does not allow it:
-// append-only, or (foreseen by a dry run) not writable.
-std::optional<Failure> refuse_unchangeable(const Facts& facts);
+// Whether the leftover at the scratch name, if any, is one that a run
+// removes before anything else.
+bool clears_leftover(const Facts& facts);
 
 // The refusal of both programs where a backup stands beside a liblist.gam
 // from which the bot's entry was deleted by hand: the backup is no stale
@@ -227,16 +242,6 @@ inline constexpr char kBotLineDeleted[] =
     "your original from before the install; put the bot's gamedll line back "
     "(commented out, for MetaMod), or rename liblist_tv_backup.gam to liblist.gam "
     "to get your original back";
-
-// The failure that an unreadable |found| at |name| makes.
-Failure cannot_open(const Found& found, const char* name);
-// The failure of a reading of |name| into |text| that did not end.
-Failure cannot_read(const Text& text, const char* name);
-// The failure where the file |name|, at |found|, was not read through into
-// |text|: it could not be opened, or the reading failed.
-std::optional<Failure> cannot_use(const Found& found, const Text& text, const char* name);
-// The refusal to build from (|action|) |name|, larger than kLargestBuild.
-Failure too_large(const char* action, const char* name);
 
 // --- Replacing liblist.gam --------------------------------------------------------------
 
@@ -254,61 +259,110 @@ struct Parts {
   std::span<const std::string_view> all() const { return {list.data(), count}; }
 };
 
-// A new file made in kScratchFile, as the replacement of an open file: it
-// is written, finished with the original's permissions and flushed to disk,
-// then committed over its name by one rename.  Unless it was committed,
-// the scratch file is removed when the object goes, so no caller ever
-// removes it by hand.
-class Replacement {
- public:
-  // Creates kScratchFile; failure() says when that failed.
-  Replacement();
-  ~Replacement();
-  Replacement(const Replacement&) = delete;
-  Replacement& operator=(const Replacement&) = delete;
-
-  std::optional<Failure> failure() const { return failure_; }
-  // Writes |parts| in order.
-  std::optional<Failure> write(std::span<const std::string_view> parts);
-  // Gives it the permissions of the open file |original| named
-  // |original_name|, flushes it to disk and closes it.
-  std::optional<Failure> finish(int original, const char* original_name);
-  // Renames it over |name| in one step and flushes the folder.
-  std::optional<Failure> commit(const char* name);
-
- private:
-  Descriptor file_;
-  std::optional<Failure> failure_;
-  bool made_ = false;
-  bool committed_ = false;
-};
-
 // Replaces kConfigFile by |parts|, built as the replacement of |original|
 // named |original_name|: build, finish, then (|keep_original|) keep the
 // original under kBackupFile, as a second name or, without hard links, by
 // moving it there, then commit, undoing the backup when the commit fails.
 // kConfigFile is at every moment the original or the complete new file.
-Outcome replace_config(Facts& facts, Found& original,
-                       const char* original_name, const Parts& parts,
-                       bool keep_original, Words words);
+Outcome replace_config(Facts& facts, Found& original, const char* original_name,
+                       const Parts& parts, bool keep_original, Words words);
 
 // --- The run ---------------------------------------------------------------------------
 
-// What each program brings to the run.
-struct Program {
+// What each program says of itself.
+struct About {
   const char* name;     // "install"
   const char* usage;    // the first lines of --help
   const char* success;  // what exit status 0 means, for --help
-  bool checks_library;  // looks for the bot's library before deciding
-  // The decision table, from facts that passed refuse_unsafe(): no
-  // file-system call.
-  Plan (*decide)(const Facts&);
-  // The steps of a plan that changes the folder, once a backup name that is
-  // only a second name of liblist.gam is removed (as it is, too, before a
-  // plan that ends well without a change).
-  Outcome (*carry_out)(Facts&, const Plan&);
+};
+
+// A program's decision: the plan, and the program's own step that carries
+// it out (its value-initialised Step is none).
+template <class Step>
+struct Decision {
+  Plan plan;
+  Step step{};
+};
+
+// What a program brings to the run: |Own| holds the facts that only it
+// reads, |Step| names its own steps.
+template <class Own, class Step>
+struct Program {
+  About about;
+  // Reads the program's own facts, after the shared ones.
+  Own (*read_own)(const Facts&);
+  // The decision table, from facts that passed the shared refusals: no
+  // file-system call.  The backup is missing where it was only a second
+  // name of liblist.gam.
+  Decision<Step> (*decide)(const Facts&, const Own&);
+  // Carries out the program's own step of a plan that changes the folder.
+  Outcome (*carry_out)(Facts&, Step, const Plan&);
+};
+
+// A run of either program, from its command line to its last line: the
+// parts that do not depend on the program.
+class Run {
+ public:
+  // Reads the command line, enters the mod folder, takes its lock and
+  // reads what the folder holds.
+  Run(const About& about, std::span<const char* const> words);
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+
+  // The exit status where the run ended before a plan (--help, an option
+  // refused, a folder that cannot be entered).
+  std::optional<int> ended() const { return ended_; }
+  Facts& facts() { return facts_; }
+  bool dry_run() const { return dry_run_; }
+  // The plan that ends the run with one of the refusals that come before
+  // any decision (refuse_unsafe()).
+  std::optional<Plan> refused() const;
+  // |decided| with the shared steps that it takes added.
+  Plan with_shared_steps(Plan decided) const;
+  // Carries out the shared steps of |plan| that come before the program's
+  // own: how they failed, if they did.
+  std::optional<Outcome> start_steps(const Plan& plan);
+  // Prints how the run ended, as the options ask, and keeps a window of
+  // its own open a moment: the exit status.
+  int report(const Plan& plan, const Outcome& outcome);
+  int finish(int status) const;
+
+ private:
+  // Reads the command line: nothing, or the status to exit with at once
+  // (after --help, --version, or a word that is refused).
+  std::optional<int> read_options(std::span<const char* const> words);
+  // Enters the mod folder named: nothing, or the status of the failure.
+  std::optional<int> enter();
+
+  const About& about_;
+  bool shown_ = false;  // the console is the program's own
+  bool dry_run_ = false;
+  bool verbose_ = false;
+  const char* folder_name_ = nullptr;  // as given; nullptr for the current one
+  std::optional<int> ended_;
+  std::optional<FolderLock> lock_;
+  Facts facts_;
 };
 
 // Runs |program| with its command line: reads the folder, decides, and
 // carries the plan out or shows it; prints the lines; the exit status.
-int run_program(const Program& program, int argc, char** argv);
+template <class Own, class Step>
+int run_program(const Program<Own, Step>& program, int argc, char** argv) {
+  CommandLine room;
+  Run run(program.about, command_words(argc, argv, room));
+  if (std::optional<int> status = run.ended()) return run.finish(*status);
+  Decision<Step> decision;
+  if (std::optional<Plan> refused = run.refused())
+    decision.plan = *refused;
+  else
+    decision = program.decide(run.facts(), program.read_own(run.facts()));
+  Plan plan = run.with_shared_steps(decision.plan);
+  Outcome outcome = plan.outcome;
+  if (!run.dry_run()) {
+    if (std::optional<Outcome> failure = run.start_steps(plan))
+      outcome = *failure;
+    else if (plan.changes)
+      outcome = program.carry_out(run.facts(), decision.step, plan);
+  }
+  return run.report(plan, outcome);
+}

@@ -1,4 +1,4 @@
-// The file layer on POSIX systems.
+// The file layer and the process on POSIX systems.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -11,14 +11,16 @@
 #include <linux/fs.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "bytes.h"
 #include "disk.h"
+#include "process.h"
 
 const char kSystemName[] = "Linux";
+const char kPathSeparator = '/';
 
 const char* bot_library(bool dod) {
   // The bot has a Linux library only for Day of Defeat; every other game's
@@ -29,18 +31,34 @@ const char* bot_library(bool dod) {
 // How long a run waits for another run in the same folder to finish.
 static constexpr long long kLockWaitMs = 5000;
 
-Reason last_reason() {
-  Reason reason;
-  append_to(reason.text, std::strerror(errno));
-  return reason;
+// At most this many symbolic links on the way to a folder, as the system
+// itself allows.
+static constexpr int kMostLinks = 40;
+
+// The error of the call that has just failed.
+static SystemError last_error() {
+  return SystemError(static_cast<unsigned long>(errno));
 }
 
-bool last_call_not_permitted() {
-  return errno == EPERM;
+// The result of a call that returns 0 on success and -1 with errno set.
+static SystemError checked(int result) {
+  return result == 0 ? SystemError() : last_error();
 }
 
-bool close_descriptor(int fd) {
-  return close(fd) == 0;
+SystemError out_of_memory() {
+  return SystemError(ENOMEM);
+}
+
+void describe(SystemError error, Bytes& line) {
+  (void)line.append(std::strerror(static_cast<int>(error.code())));
+}
+
+bool not_permitted(SystemError error) {
+  return error.code() == EPERM;
+}
+
+SystemError close_descriptor(int fd) {
+  return checked(close(fd));
 }
 
 // --- The process -------------------------------------------------------------
@@ -52,14 +70,9 @@ void settle_process() {
   (void)signal(SIGPIPE, SIG_IGN);
 }
 
-std::span<const char* const> command_words(int argc, char** argv,
-                                           CommandLine&) {
+std::span<const char* const> command_words(int argc, char** argv, CommandLine&) {
   if (argc < 1) return {};
   return {argv + 1, static_cast<size_t>(argc - 1)};
-}
-
-bool enter_folder(const char* folder) {
-  return chdir(folder) == 0;
 }
 
 bool own_console() {
@@ -68,6 +81,131 @@ bool own_console() {
 }
 
 void hold_window(bool) {}
+
+// --- The way to the folder ---------------------------------------------------------
+
+// Whether root, in the folder |about|, follows no link: another account
+// owns the folder or may write in it, and so can change where any link
+// there leads.
+static bool guards_links(const struct stat& about) {
+  return geteuid() == 0 &&
+         (about.st_uid != 0 || (about.st_mode & (S_IWGRP | S_IWOTH)) != 0);
+}
+
+// Opens the folder |name| in the open folder |at| as itself, never through
+// a link.
+static Result<Descriptor> open_folder(int at, const char* name) {
+  Descriptor folder(openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!folder) return {Descriptor(), last_error()};
+  return {std::move(folder), SystemError()};
+}
+
+// Appends the text of the link |name| in the open folder |at| of |size|
+// bytes (as a look found it) to |out|.
+static SystemError read_link(int at, const char* name, size_t size, Bytes& out) {
+  for (size_t room = size + 1;; room *= 2) {
+    std::span<char> space = out.room(room);
+    if (space.size() < room) return out_of_memory();
+    ssize_t got = readlinkat(at, name, space.data(), room);
+    if (got < 0) return last_error();
+    // A link that grew since the look is read again with more room.
+    if (static_cast<size_t>(got) < room) {
+      out.keep(static_cast<size_t>(got));
+      return SystemError();
+    }
+  }
+}
+
+namespace {
+
+// A walk to a folder as root, one step at a time.
+class Walk {
+ public:
+  explicit Walk(const char* path) { (void)pending_.append(path); }
+
+  // Walks the whole path: the folder reached, or why not.
+  Entered to_end();
+
+ private:
+  // Takes the next step of the pending path into |step_|: false at its end.
+  bool next_step();
+  // Follows the link |step_| in the current folder, whose text the pending
+  // path then starts with.
+  SystemError follow_link(size_t size);
+
+  Bytes pending_;     // what is left of the path, from |at_| on
+  size_t at_ = 0;
+  Bytes step_;        // the current step, NUL-terminated
+  Bytes walked_;      // the path walked so far, for the refusal
+  Descriptor folder_;
+  int links_ = 0;
+};
+
+bool Walk::next_step() {
+  std::string_view path = pending_.view();
+  at_ = std::min(path.find_first_not_of('/', at_), path.size());
+  if (at_ == path.size()) return false;
+  std::string_view step = path.substr(at_, path.find('/', at_) - at_);
+  at_ += step.size();
+  step_.clear();
+  return step_.append(step) && step_.c_str() != nullptr;
+}
+
+SystemError Walk::follow_link(size_t size) {
+  if (++links_ > kMostLinks) return SystemError(ELOOP);
+  Bytes path;
+  if (SystemError error = read_link(folder_.get(), step_.c_str(), size, path)) return error;
+  if (!path.append(pending_.view().substr(at_))) return out_of_memory();
+  pending_ = std::move(path);
+  at_ = 0;
+  if (pending_.view().starts_with('/')) {
+    walked_.clear();
+    Result<Descriptor> top = open_folder(AT_FDCWD, "/");
+    if (top.error) return top.error;
+    folder_ = std::move(top.value);
+    (void)walked_.append("/");
+  }
+  return SystemError();
+}
+
+Entered Walk::to_end() {
+  Entered entered;
+  bool absolute = pending_.view().starts_with('/');
+  if (pending_.view().empty()) return {SystemError(ENOENT), Bytes()};
+  Result<Descriptor> start = open_folder(AT_FDCWD, absolute ? "/" : ".");
+  if (start.error) return {start.error, Bytes()};
+  folder_ = std::move(start.value);
+  if (absolute) (void)walked_.append("/");
+  while (next_step()) {
+    struct stat about, holder;
+    if (step_.view() == ".") continue;
+    if (fstatat(folder_.get(), step_.c_str(), &about, AT_SYMLINK_NOFOLLOW) != 0)
+      return {last_error(), Bytes()};
+    if (S_ISLNK(about.st_mode)) {
+      if (fstat(folder_.get(), &holder) != 0) return {last_error(), Bytes()};
+      if (about.st_uid != 0 || guards_links(holder)) {
+        entered.guarded_link = std::move(walked_);
+        (void)entered.guarded_link.append(step_.view());
+        return entered;
+      }
+      if (SystemError error = follow_link(static_cast<size_t>(about.st_size))) return {error, Bytes()};
+      continue;
+    }
+    Result<Descriptor> next = open_folder(folder_.get(), step_.c_str());
+    if (next.error) return {next.error, Bytes()};
+    folder_ = std::move(next.value);
+    if (!walked_.append(step_.view()) || !walked_.append("/")) return {out_of_memory(), Bytes()};
+  }
+  entered.error = checked(fchdir(folder_.get()));
+  return entered;
+}
+
+}  // namespace
+
+Entered enter_folder(const char* path) {
+  if (geteuid() != 0) return {checked(chdir(path)), Bytes()};
+  return Walk(path).to_end();
+}
 
 // --- The folder ------------------------------------------------------------------
 
@@ -87,40 +225,52 @@ static long long now_ms() {
 FolderLock::FolderLock() : result_(LockResult::failed) {
   // flock() on the folder itself: no file is made, and the lock goes with
   // the descriptor, which stays open as long as the object.
-  int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    reason_ = last_reason();
+  Descriptor folder(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder) {
+    error_ = last_error();
     return;
   }
   // Non-blocking attempts over the wait, so that no signal is needed to
   // end it and no inherited signal mask or handler can make it hang.
   long long deadline = now_ms() + kLockWaitMs;
   for (;;) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    if (flock(folder.get(), LOCK_EX | LOCK_NB) == 0) {
       result_ = LockResult::locked;
-      held_ = fd;
+      held_ = folder.release();
       return;
     }
-    int error = errno;
-    if (error == ENOLCK || error == EOPNOTSUPP || error == ENOTSUP) {
+    SystemError error = last_error();
+    if (error.code() == ENOLCK || error.code() == EOPNOTSUPP || error.code() == ENOTSUP) {
       result_ = LockResult::no_locks;  // some network file systems
-      break;
+      return;
     }
-    if (error != EWOULDBLOCK && error != EINTR) {
-      reason_ = last_reason();
-      break;
+    if (error.code() != EWOULDBLOCK && error.code() != EINTR) {
+      error_ = error;
+      return;
     }
     if (now_ms() >= deadline) {
       result_ = LockResult::busy;
-      break;
+      return;
     }
     pause_ms(10);
   }
-  (void)close(fd);
 }
 
 FolderLock::~FolderLock() {
   if (held_ >= 0) (void)close(static_cast<int>(held_));
+}
+
+// The pin of the open file |fd|: none where the system cannot tell.
+static Pin pin_of(int fd) {
+#if defined(__linux__) && defined(FS_IOC_GETFLAGS)
+  int flags = 0;
+  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) return Pin::none;
+  if ((flags & FS_IMMUTABLE_FL) != 0) return Pin::immutable;
+  if ((flags & FS_APPEND_FL) != 0) return Pin::append_only;
+#else
+  (void)fd;
+#endif
+  return Pin::none;
 }
 
 Folder look_at_folder() {
@@ -128,32 +278,21 @@ Folder look_at_folder() {
   folder.runner = geteuid();
   // Root follows no link where the folder cannot be looked at.
   folder.guarded = folder.runner == 0;
-  int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  struct stat about;
-  if (fd < 0 || fstat(fd, &about) != 0) {
-    if (fd >= 0) (void)close(fd);
-    return folder;
+  if (faccessat(AT_FDCWD, ".", W_OK | X_OK, AT_EACCESS) != 0) {
+    SystemError error = last_error();
+    bool refused = error.code() == EACCES || error.code() == EPERM || error.code() == EROFS;
+    folder.writable = !refused;
+    if (refused) folder.write_error = error;
   }
+  Descriptor self(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  struct stat about;
+  if (!self || fstat(self.get(), &about) != 0) return folder;
   folder.owner = about.st_uid;
   folder.sticky = (about.st_mode & S_ISVTX) != 0;
-  // Root in a folder that another account owns or may write: that account
-  // can change where any link there leads.
-  folder.guarded = folder.runner == 0 &&
-                   (about.st_uid != 0 || (about.st_mode & (S_IWGRP | S_IWOTH)) != 0);
-#if defined(__linux__) && defined(FS_IOC_GETFLAGS)
+  folder.guarded = guards_links(about);
   // Where the flags cannot be read, a rename that fails says so later.
-  int flags = 0;
-  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) folder.append_only = (flags & FS_APPEND_FL) != 0;
-#endif
-  (void)close(fd);
+  folder.append_only = pin_of(self.get()) == Pin::append_only;
   return folder;
-}
-
-bool folder_writable(Reason* reason) {
-  if (faccessat(AT_FDCWD, ".", W_OK | X_OK, AT_EACCESS) == 0) return true;
-  if (errno != EACCES && errno != EPERM && errno != EROFS) return true;
-  *reason = last_reason();
-  return false;
 }
 
 // --- Names -----------------------------------------------------------------------
@@ -161,7 +300,34 @@ bool folder_writable(Reason* reason) {
 // Marks |found| unreadable, for the reason of the call that just failed.
 static void mark_unreadable(Found& found) {
   found.kind = Kind::unreadable;
-  found.reason = last_reason();
+  found.error = last_error();
+}
+
+// The kind of a name that is neither a regular file nor a link.
+static Kind other_kind(const struct stat& about) {
+  return S_ISDIR(about.st_mode) ? Kind::folder : Kind::special;
+}
+
+// Takes the open regular file |file| into |found| where it is what the look
+// found (|target|, for a link): otherwise it is never read.
+static void take_open(Found& found, Descriptor file, const struct stat& target) {
+  struct stat opened;
+  if (!file || fstat(file.get(), &opened) != 0) return mark_unreadable(found);
+  if (!S_ISREG(opened.st_mode)) {
+    found.kind = other_kind(opened);  // put there since the look: never read
+    return;
+  }
+  if (found.link && (opened.st_dev != target.st_dev || opened.st_ino != target.st_ino)) {
+    found.kind = Kind::unreadable;  // the link was pointed elsewhere meanwhile
+    found.changed = true;
+    return;
+  }
+  found.kind = Kind::regular;
+  if (!found.link) found.pin = pin_of(file.get());
+  found.id = {static_cast<std::uint64_t>(opened.st_dev), static_cast<std::uint64_t>(opened.st_ino)};
+  found.links = opened.st_nlink;
+  found.size = static_cast<std::uint64_t>(opened.st_size);
+  found.file = std::move(file);
 }
 
 Found look_at(const char* name, const Folder& folder) {
@@ -174,54 +340,78 @@ Found look_at(const char* name, const Folder& folder) {
   found.owner = own.st_uid;
   found.link = S_ISLNK(own.st_mode);
   struct stat target = own;
-  int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  if (!found.link) {
-    // Opened as what it is: a link put there since the look is refused.
-    flags |= O_NOFOLLOW;
-  } else if (own.st_uid != geteuid() && own.st_uid != 0) {
-    // Another account's link may point anywhere that account cannot read.
-    found.kind = Kind::foreign_link;
-    return found;
-  } else if (folder.guarded) {
-    // Root's own link may lead on through the other account's folders.
-    found.kind = Kind::guarded_link;
-    return found;
-  } else if (stat(name, &target) != 0) {
-    found.dangling = errno == ENOENT;
-    mark_unreadable(found);
-    return found;
+  if (found.link) {
+    if (own.st_uid != geteuid() && own.st_uid != 0) {
+      found.kind = Kind::foreign_link;  // it may lead anywhere its owner cannot read
+      return found;
+    }
+    if (folder.guarded) {
+      found.kind = Kind::guarded_link;  // root's own may lead on through the account's folders
+      return found;
+    }
+    if (stat(name, &target) != 0) {
+      found.dangling = errno == ENOENT;
+      mark_unreadable(found);
+      return found;
+    }
   }
   if (!S_ISREG(target.st_mode)) {
-    found.kind = Kind::special;  // never opened
+    found.kind = other_kind(target);  // never opened
     return found;
   }
-  Descriptor file(open(name, flags));
-  struct stat opened;
-  if (!file || fstat(file.get(), &opened) != 0) {
-    mark_unreadable(found);
-    return found;
-  }
-  if (!S_ISREG(opened.st_mode)) {
-    found.kind = Kind::special;  // put there since the look: never read
-    return found;
-  }
-  if (found.link && (opened.st_dev != target.st_dev || opened.st_ino != target.st_ino)) {
-    errno = EAGAIN;  // the link changed between the look and the open
-    mark_unreadable(found);
-    return found;
-  }
-  found.kind = Kind::regular;
-  found.id = {static_cast<std::uint64_t>(opened.st_dev),
-              static_cast<std::uint64_t>(opened.st_ino)};
-  found.links = opened.st_nlink;
-  found.size = static_cast<std::uint64_t>(opened.st_size);
-  found.file = std::move(file);
+  // A name that is no link is opened as what it is: a link put there since
+  // the look is refused.
+  int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (found.link ? 0 : O_NOFOLLOW);
+  take_open(found, Descriptor(open(name, flags)), target);
   return found;
 }
 
-bool file_exists(const char* path) {
-  struct stat about;
-  return stat(path, &about) == 0 && !S_ISDIR(about.st_mode);
+Found look_at_leftover(const char* name, const Folder&) {
+  Found found;
+  struct stat own;
+  if (lstat(name, &own) != 0) {
+    if (errno != ENOENT) mark_unreadable(found);
+    return found;
+  }
+  found.owner = own.st_uid;
+  found.link = S_ISLNK(own.st_mode);
+  if (found.link) {
+    found.kind = Kind::link;  // unlink() removes the link itself
+  } else if (!S_ISREG(own.st_mode)) {
+    found.kind = other_kind(own);
+  } else {
+    found.kind = Kind::regular;
+    Descriptor file(open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+    if (file) found.pin = pin_of(file.get());
+  }
+  return found;
+}
+
+PathLook look_along(std::string_view path) {
+  PathLook look;
+  Descriptor folder(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  for (size_t at = 0; folder;) {
+    size_t end = path.find('/', at);
+    bool last = end == std::string_view::npos;
+    Bytes step;
+    if (!step.append(path.substr(at, last ? path.size() - at : end - at)) || !step.c_str()) return look;
+    struct stat about, holder;
+    if (fstatat(folder.get(), step.c_str(), &about, AT_SYMLINK_NOFOLLOW) != 0) return look;
+    if (S_ISLNK(about.st_mode) && fstat(folder.get(), &holder) == 0 && guards_links(holder)) {
+      look.kind = Kind::guarded_link;
+      look.at = path.substr(0, last ? path.size() : end);
+      return look;
+    }
+    // Elsewhere a link is followed: the runner's, or root's in its own folder.
+    if (last) {
+      bool found = fstatat(folder.get(), step.c_str(), &about, 0) == 0 && S_ISREG(about.st_mode);
+      look.kind = found ? Kind::regular : Kind::missing;
+      return look;
+    }
+    folder = Descriptor(openat(folder.get(), step.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    at = end + 1;
+  }
+  return look;
 }
 
 bool name_taken(const char* name) {
@@ -229,34 +419,33 @@ bool name_taken(const char* name) {
   return lstat(name, &about) == 0 || errno != ENOENT;
 }
 
-bool removes_here(const char*, const Folder&) {
-  // unlink() and rename() act on a link itself, never on its target.
-  return true;
-}
-
 // --- Reading and writing -----------------------------------------------------------
 
-long read_text(int fd, std::span<char> buffer) {
+Result<size_t> read_text(int fd, std::span<char> buffer) {
   for (;;) {
     ssize_t got = read(fd, buffer.data(), buffer.size());
-    if (got >= 0 || errno != EINTR) return got;
+    if (got >= 0) return {static_cast<size_t>(got), SystemError()};
+    if (errno != EINTR) return {0, last_error()};
   }
 }
 
-Descriptor create_file(const char* name) {
+Result<Descriptor> create_file(const char* name) {
   // O_EXCL fails on any existing name, a link included, and follows none.
-  return Descriptor(open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                         S_IRUSR | S_IWUSR));
+  Descriptor file(open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                       S_IRUSR | S_IWUSR));
+  if (!file) return {Descriptor(), last_error()};
+  return {std::move(file), SystemError()};
 }
 
-bool write_text(int fd, std::string_view text) {
+SystemError write_text(int fd, std::string_view text) {
   while (!text.empty()) {
     ssize_t put = write(fd, text.data(), text.size());
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
+    if (put < 0) return last_error();
+    if (put == 0) return SystemError(EIO);  // never for a regular file
     text.remove_prefix(static_cast<size_t>(put));
   }
-  return true;
+  return SystemError();
 }
 
 void release_before_rename(Descriptor&) {}
@@ -273,118 +462,111 @@ static void give_owner(int fd, const struct stat& from) {
   (void)fchown(fd, static_cast<uid_t>(-1), from.st_gid);
 }
 
-// Gives the open file |fd| the permission bits of |from|: true when it has
-// them afterwards.  Some file systems (FAT, some network shares) refuse any
-// change but give every file the same bits: what counts is the bits the
-// file ends up with.
-static bool give_bits(int fd, const struct stat& from) {
-  int refused = fchmod(fd, from.st_mode & kPermissionBits) == 0 ? 0 : errno;
+// Gives the open file |fd| the permission bits of |from|: fails unless it
+// has them afterwards.  Some file systems (FAT, some network shares) refuse
+// any change but give every file the same bits: what counts is the bits
+// the file ends up with.
+static SystemError give_bits(int fd, const struct stat& from) {
+  SystemError refused = checked(fchmod(fd, from.st_mode & kPermissionBits));
   struct stat now;
-  if (fstat(fd, &now) != 0) return false;
-  if ((now.st_mode & kPermissionBits) == (from.st_mode & kPermissionBits))
-    return true;
-  errno = refused != 0 ? refused : EPERM;
-  return false;
+  if (fstat(fd, &now) != 0) return last_error();
+  if ((now.st_mode & kPermissionBits) == (from.st_mode & kPermissionBits)) return SystemError();
+  return refused ? refused : SystemError(EPERM);
 }
 
 // Where the access ACL of a file is kept.
 static constexpr char kAclAttribute[] = "system.posix_acl_access";
 
+// Whether |error| says that a file has no ACL, or its file system none.
+static bool no_acl(SystemError error) {
+  return error.code() == ENODATA || error.code() == ENOTSUP;
+}
+
 // Gives the open file |to| the access ACL of the open file |from|, or none
 // where |from| has none (a folder's default ACL would otherwise give the
-// new file rights that the original did not grant): true when |to| ends up
-// so; false on failure.
-static bool give_acl(int to, int from) {
+// new file rights that the original did not grant).
+static SystemError give_acl(int to, int from) {
   Bytes acl;
   for (;;) {
     // The size first; it may grow before the second call, then again.
     ssize_t size = fgetxattr(from, kAclAttribute, nullptr, 0);
     if (size < 0) break;
     std::span<char> room = acl.room(static_cast<size_t>(size));
-    if (room.size() < static_cast<size_t>(size)) {
-      errno = ENOMEM;
-      return false;
-    }
+    if (room.size() < static_cast<size_t>(size)) return out_of_memory();
     size = fgetxattr(from, kAclAttribute, room.data(), room.size());
-    if (size >= 0)
-      return fsetxattr(to, kAclAttribute, room.data(), static_cast<size_t>(size), 0) == 0;
-    if (errno != ERANGE) return false;
+    if (size >= 0) return checked(fsetxattr(to, kAclAttribute, room.data(), static_cast<size_t>(size), 0));
+    if (errno != ERANGE) return last_error();
   }
-  // No ACL (ENODATA), or a file system without them: nothing to copy.
-  if (errno != ENODATA && errno != ENOTSUP) return false;
-  return fremovexattr(to, kAclAttribute) == 0 || errno == ENODATA ||
-         errno == ENOTSUP;
+  if (SystemError error = last_error(); !no_acl(error)) return error;
+  SystemError removed = checked(fremovexattr(to, kAclAttribute));
+  return removed && !no_acl(removed) ? removed : SystemError();
 }
 
-bool copy_permissions(int to, int from) {
+SystemError copy_permissions(int to, int from) {
   struct stat original;
-  if (fstat(from, &original) != 0) return false;
+  if (fstat(from, &original) != 0) return last_error();
   // The owner first: fchown() clears the set-user-ID and set-group-ID bits,
   // and the bits are checked last.  The ACL before the bits, since setting
   // it sets the group bits from its mask.
   give_owner(to, original);
-  return give_acl(to, from) && give_bits(to, original);
+  if (SystemError error = give_acl(to, from)) return error;
+  return give_bits(to, original);
 }
 
-bool flush_file(int fd) {
-  return fsync(fd) == 0;
+SystemError flush_file(int fd) {
+  return checked(fsync(fd));
 }
 
-bool sync_folder() {
-  int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool synced = fsync(fd) == 0;
-  bool closed = close(fd) == 0;
-  return synced && closed;
+// Forces the current folder's entries onto the disk.  A folder that cannot
+// be flushed (some file systems refuse it) leaves the link or rename done,
+// only less sure to outlive a power cut: its callers ignore the result.
+static SystemError sync_folder() {
+  Descriptor self(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!self) return last_error();
+  if (SystemError error = checked(fsync(self.get()))) return error;
+  return close_descriptor(self.release());
 }
 
-bool remove_name(const char* name) {
+SystemError remove_name(const char* name) {
   // unlink() takes a link away, never its target, and never a folder.
-  return unlink(name) == 0;
+  return checked(unlink(name));
 }
 
-// A folder that cannot be flushed (some file systems refuse it) leaves the
-// link or rename done, only less sure to outlive a power cut: the result is
-// ignored.
-bool link_name(const char* from, const char* to) {
+SystemError link_name(const char* from, const char* to) {
   // link() never replaces |to|; a symbolic link at |from| is linked itself.
-  if (link(from, to) != 0) return false;
+  if (link(from, to) != 0) return last_error();
   (void)sync_folder();
-  return true;
+  return SystemError();
 }
 
-// Renames |from| to |to| unless something stands at |to|: true on success.
-static bool rename_no_replace(const char* from, const char* to) {
+// Renames |from| to |to| unless something stands at |to|.
+static SystemError rename_no_replace(const char* from, const char* to) {
   // rename() would silently replace an existing |to|, and with it the file
   // that it may hold.
 #if defined(__linux__) && defined(RENAME_NOREPLACE)
-  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
-    return true;
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return SystemError();
   // Only a file system or kernel that does not know the flag (exFAT, FUSE,
   // Linux before 3.15) gets the fallback; every other error is a failure.
-  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (errno != EINVAL && errno != ENOSYS) return last_error();
 #endif
   // The folder lock keeps every other run of ours from taking |to| between
   // this check and the rename.
-  if (name_taken(to)) {
-    errno = EEXIST;
-    return false;
-  }
-  return rename(from, to) == 0;
+  if (name_taken(to)) return SystemError(EEXIST);
+  return checked(rename(from, to));
 }
 
-bool rename_name(const char* from, const char* to) {
-  if (!rename_no_replace(from, to)) return false;
+SystemError rename_name(const char* from, const char* to) {
+  if (SystemError error = rename_no_replace(from, to)) return error;
   (void)sync_folder();
-  return true;
+  return SystemError();
 }
 
-bool replace_name(const char* from, const char* to) {
-  if (rename(from, to) != 0) return false;
+SystemError replace_name(const char* from, const char* to) {
+  if (rename(from, to) != 0) return last_error();
   (void)sync_folder();
-  return true;
+  return SystemError();
 }
 
-bool touch_name(const char* name) {
-  return utimensat(AT_FDCWD, name, nullptr, AT_SYMLINK_NOFOLLOW) == 0;
+SystemError touch_name(const char* name) {
+  return checked(utimensat(AT_FDCWD, name, nullptr, AT_SYMLINK_NOFOLLOW));
 }

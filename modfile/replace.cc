@@ -1,4 +1,6 @@
 // The object that replaces liblist.gam, and the one sequence that uses it.
+#include <variant>
+
 #include "modfile.h"
 
 void Parts::add_lines(std::span<const char* const> lines, std::string_view line_end) {
@@ -8,13 +10,45 @@ void Parts::add_lines(std::span<const char* const> lines, std::string_view line_
   }
 }
 
-Replacement::Replacement() : file_(create_file(kScratchFile)) {
-  made_ = static_cast<bool>(file_);
-  if (!made_) failure_ = failed_call("cannot create", kScratchFile);
+namespace {
+
+// A new file made in kScratchFile, as the replacement of an open file: it
+// is written, finished with the original's permissions and flushed to disk,
+// then committed over its name by one rename.  Unless it was committed,
+// the scratch file is removed when the object goes, so no caller ever
+// removes it by hand.
+class Replacement {
+ public:
+  // Creates kScratchFile: the replacement, or why it could not be made.
+  static std::variant<Replacement, Failure> create();
+  Replacement(Replacement&& other) noexcept
+      : file_(std::move(other.file_)), owned_(std::exchange(other.owned_, false)) {}
+  Replacement& operator=(Replacement&&) = delete;
+  ~Replacement();
+
+  // Writes |parts| in order.
+  std::optional<Failure> write(std::span<const std::string_view> parts);
+  // Gives it the permissions of the open file |original| named
+  // |original_name|, flushes it to disk and closes it.
+  std::optional<Failure> finish(int original, const char* original_name);
+  // Renames it over |name| in one step and flushes the folder.
+  std::optional<Failure> commit(const char* name);
+
+ private:
+  explicit Replacement(Descriptor file) : file_(std::move(file)) {}
+
+  Descriptor file_;
+  bool owned_ = true;  // the scratch file is this object's to remove
+};
+
+std::variant<Replacement, Failure> Replacement::create() {
+  Result<Descriptor> made = create_file(kScratchFile);
+  if (made.error) return failed_call(made.error, "cannot create", kScratchFile);
+  return Replacement(std::move(made.value));
 }
 
 Replacement::~Replacement() {
-  if (!made_ || committed_) return;
+  if (!owned_) return;
   file_.reset();  // closed first: Windows removes no open file
   // A scratch file that cannot be removed now is removed by the next run.
   (void)remove_name(kScratchFile);
@@ -22,32 +56,48 @@ Replacement::~Replacement() {
 
 std::optional<Failure> Replacement::write(std::span<const std::string_view> parts) {
   for (std::string_view part : parts)
-    if (!write_text(file_.get(), part)) return failed_call("cannot write", kScratchFile);
+    if (SystemError error = write_text(file_.get(), part))
+      return failed_call(error, "cannot write", kScratchFile);
   return std::nullopt;
 }
 
 std::optional<Failure> Replacement::finish(int original, const char* original_name) {
-  if (!copy_permissions(file_.get(), original))
-    return failed_call("cannot give the permission bits of", original_name, kScratchFile);
-  if (!flush_file(file_.get())) return failed_call("cannot flush", kScratchFile);
-  if (!close_descriptor(file_.release())) return failed_call("cannot write", kScratchFile);
+  if (SystemError error = copy_permissions(file_.get(), original))
+    return failed_call(error, "cannot give the permission bits of", original_name, kScratchFile);
+  if (SystemError error = flush_file(file_.get())) return failed_call(error, "cannot flush", kScratchFile);
+  if (SystemError error = close_descriptor(file_.release()))
+    return failed_call(error, "cannot write", kScratchFile);
   return std::nullopt;
 }
 
 std::optional<Failure> Replacement::commit(const char* name) {
-  if (!replace_name(kScratchFile, name)) return failed_call("cannot rename", kScratchFile, name);
-  committed_ = true;
+  if (SystemError error = replace_name(kScratchFile, name))
+    return failed_call(error, "cannot rename", kScratchFile, name);
+  owned_ = false;
   return std::nullopt;
 }
-
-namespace {
 
 // How the original was kept under the backup name.
 enum class Kept { not_asked, linked, moved };
 
+// Keeps the original liblist.gam under the backup name: as a second name
+// while liblist.gam stays in place, or, on a file system without hard
+// links (FAT, exFAT, many network ones), moved there, so that liblist.gam
+// is missing until the commit.  Neither replaces a file at the backup name.
+std::variant<Kept, Failure> keep_original(const Found& config) {
+  if (!link_name(kConfigFile, kBackupFile)) return Kept::linked;
+  if (!config.here)
+    return refusal("it leads to a file in another place, which moving it would move; "
+                   "put the file itself at liblist.gam",
+                   "cannot keep", kConfigFile);
+  if (SystemError error = rename_name(kConfigFile, kBackupFile))
+    return failed_call(error, "cannot rename", kConfigFile, kBackupFile);
+  return Kept::moved;
+}
+
 // What the folder holds after a failed commit, once the backup it made is
 // undone as far as it can be.
-const char* undo_backup(Kept kept) {
+std::string_view undo_backup(Kept kept) {
   // Where the folder lets no file be renamed or removed, every later run
   // would fail on the same step: advice to run again would go round in a
   // circle, so the line says what the folder does not allow.
@@ -56,8 +106,8 @@ const char* undo_backup(Kept kept) {
       break;
     case Kept::linked:
       // The backup is only a second name of liblist.gam.
-      if (remove_name(kBackupFile)) break;
-      if (last_call_not_permitted())
+      if (SystemError error = remove_name(kBackupFile); !error) break;
+      else if (not_permitted(error))
         return "liblist.gam is unchanged, but liblist_tv_backup.gam is left as a "
                "second name of it and liblist_tv_temp.gam beside it, since the "
                "folder lets no file be removed or renamed (it may be append-only: "
@@ -66,8 +116,8 @@ const char* undo_backup(Kept kept) {
       return "liblist.gam is unchanged, but the backup name is left as a "
              "second name of it; run install or uninstall again";
     case Kept::moved:
-      if (rename_name(kBackupFile, kConfigFile)) break;
-      if (last_call_not_permitted())
+      if (SystemError error = rename_name(kBackupFile, kConfigFile); !error) break;
+      else if (not_permitted(error))
         return "your original is now liblist_tv_backup.gam and there is no "
                "liblist.gam, since the folder lets no file be renamed (it may be "
                "append-only: as root, chattr -a on the folder allows it again); "
@@ -80,34 +130,22 @@ const char* undo_backup(Kept kept) {
 
 }  // namespace
 
-Outcome replace_config(Facts& facts, Found& original,
-                       const char* original_name, const Parts& parts,
-                       bool keep_original, Words words) {
-  Replacement replacement;
-  std::optional<Failure> failure = replacement.failure();
-  if (!failure) failure = replacement.write(parts.all());
+Outcome replace_config(Facts& facts, Found& original, const char* original_name,
+                       const Parts& parts, bool keep, Words words) {
+  std::variant<Replacement, Failure> made = Replacement::create();
+  if (const Failure* failure = std::get_if<Failure>(&made)) return failed(*failure);
+  Replacement& replacement = *std::get_if<Replacement>(&made);
+  std::optional<Failure> failure = replacement.write(parts.all());
   if (!failure) failure = replacement.finish(original.file.get(), original_name);
   if (failure) return failed(*failure);
   release_originals(facts);
-  // The original is kept only now that the new file is complete: as a
-  // second name while liblist.gam stays in place, or, on a file system
-  // without hard links (FAT, exFAT, many network ones), moved there, so
-  // that liblist.gam is missing until the commit.  Neither replaces a file
-  // at the backup name.
+  // The original is kept only now that the new file is complete.
   Kept kept = Kept::not_asked;
-  if (keep_original) {
-    if (link_name(kConfigFile, kBackupFile)) {
-      kept = Kept::linked;
-    } else if (!facts.config.here) {
-      return failed(refusal("it leads to a file in another place, which moving "
-                            "it would move; put the file itself at liblist.gam",
-                            "cannot keep", kConfigFile));
-    } else if (rename_name(kConfigFile, kBackupFile)) {
-      kept = Kept::moved;
-    } else {
-      return failed(failed_call("cannot rename", kConfigFile, kBackupFile));
-    }
+  if (keep) {
+    std::variant<Kept, Failure> how = keep_original(facts.config);
+    if (const Failure* refused = std::get_if<Failure>(&how)) return failed(*refused);
+    kept = *std::get_if<Kept>(&how);
   }
   if ((failure = replacement.commit(kConfigFile))) return failed(*failure, undo_backup(kept));
-  return changed(words);
+  return did_change(words);
 }

@@ -97,17 +97,14 @@ Text read_mod_text(int fd, size_t size) {
   bool at_end = false;
   while (!at_end) {
     std::span<char> room = bytes.room(kBlock);
-    long got = room.empty() ? -1 : read_text(fd, room.first(kBlock));
-    if (got < 0) {
-      if (room.empty())
-        append_to(text.read_reason.text, "out of memory");
-      else
-        text.read_reason = last_reason();
+    Result<size_t> got = room.empty() ? Result<size_t>{0, out_of_memory()} : read_text(fd, room.first(kBlock));
+    if (got.error) {
+      text.read_error = got.error;
       bytes.clear();
       return text;
     }
-    bytes.keep(static_cast<size_t>(got));
-    at_end = got == 0;
+    bytes.keep(got.value);
+    at_end = got.value == 0;
     for (size_t length; (length = piece_length(bytes.view(), tested, at_end)) > 0; tested += length) {
       if (!take_piece(text, std::string_view(bytes.view().data() + tested, length), dropped + tested)) {
         at_end = true;  // what follows cannot change the decision

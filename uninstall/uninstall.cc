@@ -75,9 +75,9 @@ bool can_rebuild(const Text& text) {
 }
 
 const Words kRestore = {"restore the original liblist.gam from liblist_tv_backup.gam",
-                        "restored the original liblist.gam from liblist_tv_backup.gam"};
+                        "restored the original liblist.gam from liblist_tv_backup.gam", {}};
 const Words kRebuild = {"rebuild liblist.gam with the game's own library entries",
-                        "rebuilt liblist.gam with the game's own library entries"};
+                        "rebuilt liblist.gam with the game's own library entries", {}};
 
 const char kStaleBackup[] =
     "liblist.gam has none of the bot's lines, and liblist_tv_backup.gam is an "
@@ -91,50 +91,71 @@ const char kRebuiltInstead[] =
     "liblist.gam was rebuilt instead, and the backup is still in place";
 const char kAsItWas[] = "liblist.gam is as it was, and the backup is still in place";
 
+// uninstall's own steps.
+enum class Step {
+  none,
+  restore,                // rename the backup over liblist.gam
+  rebuild,                // build from liblist.gam's head
+  rebuild_beside_backup,  // the same, the backup unreadable
+};
+
+// uninstall reads no facts of its own.
+struct Nothing {};
+Nothing read_nothing(const Facts&) { return {}; }
+
+// The plan to put the backup back, where liblist.gam allows it.
+Decision<Step> plan_restore(const Facts& facts) {
+  const Text& text = facts.text;
+  Kind config = facts.config.kind;
+  // Without liblist.gam, or with a dangling link at its name, there is
+  // nothing to read and nothing to lose: the backup goes back.
+  if (config != Kind::missing && !facts.config.dangling) {
+    if (auto unread = cannot_use(facts.config, text, kConfigFile)) return {plan_end(failed(*unread))};
+    // A liblist.gam without the bot's lines beside a backup was put there
+    // since the install (a game update): the backup is older.
+    if (text.found_mpentity && !text.bot_lines)
+      return {plan_end(failed(refusal(text.bot_comments ? kBotLineDeleted : kStaleBackup)))};
+  }
+  if (!facts.backup.here)
+    return {plan_end(failed(refusal("it leads to a file in another place, which "
+                                    "renaming it would move; put the file itself "
+                                    "there, without links",
+                                    "cannot use", kBackupFile)))};
+  Touches touches{config == Kind::missing ? Touch::none : Touch::replaced, Touch::moved, false};
+  if (auto refused = refuse_unchangeable(facts, touches)) return {plan_end(failed(*refused))};
+  return {plan_change(kRestore), Step::restore};
+}
+
+// A backup that cannot be read stays; liblist.gam is rebuilt beside it
+// where it can be, and the run ends with status 1 either way.
+Decision<Step> plan_beside_unreadable(const Facts& facts) {
+  Failure unread = cannot_open(facts.backup, kBackupFile);
+  if (facts.config.kind != Kind::regular || !can_rebuild(facts.text) ||
+      refuse_unchangeable(facts, {Touch::replaced, Touch::none, true}))
+    return {plan_end(failed(unread, kAsItWas))};
+  Plan plan = plan_change(kRebuild);
+  plan.outcome = failed(unread, "liblist.gam would be rebuilt instead, and the "
+                                "backup would stay in place");
+  return {plan, Step::rebuild_beside_backup};
+}
+
 // The decision table of uninstall, from what the folder holds.  Carrying it
 // out, a restore whose rename fails rebuilds liblist.gam instead where it
 // can (status 1, the backup still there).
-Plan decide(const Facts& facts) {
+Decision<Step> decide(const Facts& facts, const Nothing&) {
   Kind backup = facts.backup_kind();
-  Kind config = facts.config.kind;
   const Text& text = facts.text;
-  if (config == Kind::missing && backup == Kind::missing) return end_with(nothing_here());
-  if (backup == Kind::regular) {
-    // Without liblist.gam, or with a dangling link at its name, there is
-    // nothing to read and nothing to lose: the backup goes back.
-    if (config != Kind::missing && !facts.config.dangling) {
-      if (auto unread = cannot_use(facts.config, text, kConfigFile)) return end_with(failed(*unread));
-      // A liblist.gam without the bot's lines beside a backup was put there
-      // since the install (a game update): the backup is older.
-      if (text.found_mpentity && !text.bot_lines)
-        return end_with(failed(refusal(text.bot_comments ? kBotLineDeleted : kStaleBackup)));
-    }
-    if (!facts.backup.here)
-      return end_with(failed(refusal("it leads to a file in another place, which "
-                                     "renaming it would move; put the file itself "
-                                     "there, without links",
-                                     "cannot use", kBackupFile)));
-    if (auto refused = refuse_unchangeable(facts)) return end_with(failed(*refused));
-    return change(Step::restore, kRestore);
-  }
-  // A backup that cannot be read stays; liblist.gam is rebuilt beside it
-  // where it can be, and the run ends with status 1 either way.
-  if (backup == Kind::unreadable) {
-    Failure unread = cannot_open(facts.backup, kBackupFile);
-    if (config != Kind::regular || !can_rebuild(text) || refuse_unchangeable(facts))
-      return end_with(failed(unread, kAsItWas));
-    Plan plan = change(Step::rebuild_beside_backup, kRebuild);
-    plan.outcome = failed(unread, "liblist.gam would be rebuilt instead, and the "
-                                  "backup would stay in place");
-    return plan;
-  }
-  if (auto unread = cannot_use(facts.config, text, kConfigFile)) return end_with(failed(*unread));
+  if (facts.config.kind == Kind::missing && backup == Kind::missing) return {plan_end(nothing_here())};
+  if (backup == Kind::regular) return plan_restore(facts);
+  if (backup == Kind::unreadable) return plan_beside_unreadable(facts);
+  if (auto unread = cannot_use(facts.config, text, kConfigFile)) return {plan_end(failed(*unread))};
   if (!text.bot_lines)
-    return end_with(no_change("nothing to undo, liblist.gam has none of the bot's lines"));
-  if (text.game == Game::unknown) return end_with(failed(refusal(kUnknownGame)));
-  if (text.too_large) return end_with(failed(too_large("cannot rebuild", kConfigFile)));
-  if (auto refused = refuse_unchangeable(facts)) return end_with(failed(*refused));
-  return change(Step::rebuild, kRebuild);
+    return {plan_end(no_change("nothing to undo, liblist.gam has none of the bot's lines"))};
+  if (text.game == Game::unknown) return {plan_end(failed(refusal(kUnknownGame)))};
+  if (text.too_large) return {plan_end(failed(too_large("cannot rebuild", kConfigFile)))};
+  if (auto refused = refuse_unchangeable(facts, {Touch::replaced, Touch::none, true}))
+    return {plan_end(failed(*refused))};
+  return {plan_change(kRebuild), Step::rebuild};
 }
 
 // Rebuilds liblist.gam in place of the old one.
@@ -144,13 +165,15 @@ Outcome rebuild(Facts& facts) {
 }
 
 // Puts the backup back over liblist.gam in one rename, or rebuilds
-// liblist.gam where that fails and it can.
+// liblist.gam where that fails for a reason that no fact foretold, and it
+// can.
 Outcome restore_backup(Facts& facts) {
   // On Windows the rebuild that may follow copies no permissions, so
   // liblist.gam's descriptor is not missed there.
   release_originals(facts);
-  if (!replace_name(kBackupFile, kConfigFile)) {
-    Failure failure = failed_call("cannot rename", kBackupFile, kConfigFile);
+  if (SystemError error = replace_name(kBackupFile, kConfigFile)) {
+    Failure failure = failed_call(error, "cannot rename", kBackupFile, kConfigFile);
+    if (facts.config.kind == Kind::missing) return failed(failure);
     bool rebuilt = facts.config.kind == Kind::regular && can_rebuild(facts.text) &&
                    rebuild(facts).status == kDone;
     return failed(failure, rebuilt ? kRebuiltInstead : kAsItWas);
@@ -160,11 +183,11 @@ Outcome restore_backup(Facts& facts) {
   // than that copy.  The restore has happened either way: a failure here is
   // ignored.
   (void)touch_name(kConfigFile);
-  return changed(kRestore);
+  return did_change(kRestore);
 }
 
-Outcome carry_out(Facts& facts, const Plan& plan) {
-  switch (plan.step) {
+Outcome carry_out(Facts& facts, Step step, const Plan&) {
+  switch (step) {
     case Step::restore:
       return restore_backup(facts);
     case Step::rebuild_beside_backup: {
@@ -180,8 +203,8 @@ Outcome carry_out(Facts& facts, const Plan& plan) {
   }
 }
 
-const Program kUninstall = {
-    "uninstall",
+const Program<Nothing, Step> kUninstall = {
+    {"uninstall",
     "Usage: uninstall [OPTION]... [MOD_FOLDER]\n"
     "\n"
     "Points the game mod in MOD_FOLDER (without it, the current folder) back at\n"
@@ -195,8 +218,8 @@ const Program kUninstall = {
     "\n",
     "  0  liblist.gam loads the game's own library: the backup is back, or\n"
     "     the game's own entries were written, or there was nothing to undo\n"
-    "     (no backup, and none of the bot's lines)\n",
-    false,
+    "     (no backup, and none of the bot's lines)\n"},
+    read_nothing,
     decide,
     carry_out,
 };
