@@ -1,5 +1,6 @@
-// The file layer on Windows, kept to Windows XP's API: what came later is
-// looked up at run time and done without where it is missing.
+// The file layer and the process on Windows, kept to Windows XP's API:
+// what came later is looked up at run time and done without where it is
+// missing.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -8,10 +9,11 @@
 #include <cstring>
 #include <iterator>
 
-#include "bytes.h"
 #include "disk.h"
+#include "process.h"
 
 const char kSystemName[] = "Windows";
+const char kPathSeparator = '\\';
 
 const char* bot_library(bool dod) {
   return dod ? "tavrel\\tav_rel.dll" : "tav_rel\\tav_rel.dll";
@@ -20,45 +22,73 @@ const char* bot_library(bool dod) {
 // How long a run waits for another run in the same folder to finish.
 static constexpr DWORD kLockWaitMs = 5000;
 
-// Widens the file name |name| for the wide-character file functions: false
-// when it does not fit or cannot be converted.
-static bool widen(const char* name, wchar_t* wide, UINT code_page = CP_ACP) {
-  return MultiByteToWideChar(code_page, code_page == CP_ACP ? MB_ERR_INVALID_CHARS : 0,
-                             name, -1, wide, MAX_PATH) > 0;
+// The error of the call that has just failed; one that failed without
+// setting it counts as a failed device rather than as no failure.
+static SystemError last_error() {
+  DWORD error = GetLastError();
+  return SystemError(error != 0 ? error : ERROR_GEN_FAILURE);
 }
 
-Reason last_reason() {
+// A name widened for the wide-character file functions.
+struct Wide {
+  wchar_t text[MAX_PATH];
+  SystemError error;  // it does not fit (as Windows says of a name past
+                      // its length limit), or cannot be converted
+};
+
+// Widens |name|, in the code page |code_page|.
+static Wide widen(const char* name, UINT code_page = CP_ACP) {
+  Wide wide;
+  if (MultiByteToWideChar(code_page, code_page == CP_ACP ? MB_ERR_INVALID_CHARS : 0, name, -1,
+                          wide.text, MAX_PATH) > 0)
+    return wide;
   DWORD error = GetLastError();
-  Reason reason;
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      error, 0, reason.text, sizeof reason.text, nullptr);
-  // The text ends in a full stop and a line end, which the line it goes
-  // into does not want; without a text, the number, as Windows' own tools
-  // show it.
-  while (length > 0 && std::strchr("\r\n .", reason.text[length - 1]) != nullptr)
-    reason.text[--length] = '\0';
-  if (length == 0) {
-    reason.text[0] = '\0';
-    append_to(reason.text, "Windows error ");
-    append_number(reason.text, error);
+  wide.error = SystemError(error == ERROR_INSUFFICIENT_BUFFER ? ERROR_FILENAME_EXCED_RANGE
+                           : error != 0                       ? error
+                                                              : ERROR_GEN_FAILURE);
+  return wide;
+}
+
+SystemError out_of_memory() {
+  return SystemError(ERROR_NOT_ENOUGH_MEMORY);
+}
+
+void describe(SystemError error, Bytes& line) {
+  auto code = static_cast<DWORD>(error.code());
+  size_t before = line.view().size();
+  // The system's text, in room that grows until it fits.
+  for (DWORD room = 256; room <= 65536; room *= 4) {
+    std::span<char> space = line.room(room);
+    if (space.size() < room) break;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, space.data(), room, nullptr);
+    if (length == 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) continue;
+    // The text ends in a full stop and a line end, which the line it goes
+    // into does not want.
+    while (length > 0 && std::strchr("\r\n .", space[length - 1]) != nullptr) --length;
+    line.keep(length);
+    break;
+  }
+  // Without a text, the number, as Windows' own tools show it.
+  if (line.view().size() == before) {
+    (void)line.append("Windows error ");
+    (void)line.append_number(code);
   }
   // Mostly a game under Program Files, which only administrators may
   // change, or a read-only file.
-  if (error == ERROR_ACCESS_DENIED)
-    append_to(reason.text, " (under Program Files, run the program as administrator or move the "
-                           "game out of it; a read-only liblist.gam, clear that in its properties)");
-  return reason;
+  if (code == ERROR_ACCESS_DENIED)
+    (void)line.append(" (under Program Files, run the program as administrator or move the "
+                      "game out of it; a read-only liblist.gam, clear that in its properties)");
 }
 
-bool last_call_not_permitted() {
+bool not_permitted(SystemError) {
   // Windows says "access denied" for every refusal; its advice is in the
   // reason already.
   return false;
 }
 
-bool close_descriptor(int fd) {
-  return _close(fd) == 0;
+SystemError close_descriptor(int fd) {
+  return _close(fd) == 0 ? SystemError() : last_error();
 }
 
 // A virus scanner, the search indexer or a sync client often holds a file
@@ -73,19 +103,23 @@ static bool wait_out_lock(int* attempt) {
     return false;
   if (*attempt >= 8) return false;  // 25 + 50 + ... + 200 ms = 0.9 s
   Sleep(25 * ++*attempt);
+  SetLastError(error);
   return true;
 }
 
 // Opens |name| with CreateFileW(), waiting out a brief lock: the handle, or
-// INVALID_HANDLE_VALUE.
+// INVALID_HANDLE_VALUE with the last error set.
 static HANDLE open_handle(const char* name, DWORD access, DWORD share,
                           DWORD disposition, DWORD flags) {
-  wchar_t wide[MAX_PATH];
-  if (!widen(name, wide)) return INVALID_HANDLE_VALUE;
+  Wide wide = widen(name);
+  if (wide.error) {
+    SetLastError(static_cast<DWORD>(wide.error.code()));
+    return INVALID_HANDLE_VALUE;
+  }
   HANDLE file;
   int attempt = 0;
   do {
-    file = CreateFileW(wide, access, share, nullptr, disposition, flags, nullptr);
+    file = CreateFileW(wide.text, access, share, nullptr, disposition, flags, nullptr);
   } while (file == INVALID_HANDLE_VALUE && wait_out_lock(&attempt));
   return file;
 }
@@ -160,9 +194,13 @@ std::span<const char* const> command_words(int, char**, CommandLine& room) {
   return {room.words, count};
 }
 
-bool enter_folder(const char* folder) {
-  wchar_t wide[MAX_PATH];
-  return widen(folder, wide, CP_UTF8) && SetCurrentDirectoryW(wide) != 0;
+Entered enter_folder(const char* path) {
+  // Windows keeps its own rule for links on the way: the system follows
+  // them.
+  Wide wide = widen(path, CP_UTF8);
+  if (wide.error) return {wide.error, Bytes()};
+  if (SetCurrentDirectoryW(wide.text) == 0) return {last_error(), Bytes()};
+  return {};
 }
 
 // Whether the process has a console window of its own (started from
@@ -247,7 +285,7 @@ FolderLock::FolderLock() : result_(LockResult::no_locks) {
         held_ = reinterpret_cast<std::intptr_t>(mutex);
         return;
       }
-      if (result != WAIT_TIMEOUT) reason_ = last_reason();
+      if (result != WAIT_TIMEOUT) error_ = last_error();
       (void)CloseHandle(mutex);
       result_ = result == WAIT_TIMEOUT ? LockResult::busy : LockResult::failed;
       return;
@@ -281,51 +319,59 @@ static FinalPathCall final_path_call() {
 
 // Writes the full path that the open |file| resolves to into |out|, in
 // UTF-8: false where the system cannot tell.
-static bool final_path(HANDLE file, char* out, size_t size) {
+static bool final_path(HANDLE file, Bytes& out) {
   FinalPathCall call = final_path_call();
-  wchar_t wide[1024];
   if (call == nullptr) return false;
-  DWORD length = call(file, wide, 1024, 0);
-  if (length == 0 || length >= 1024) return false;
-  return WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, static_cast<int>(size),
-                             nullptr, nullptr) > 0;
+  DWORD length = call(file, nullptr, 0, 0);  // with its NUL
+  if (length == 0) return false;
+  Bytes wide;
+  std::span<char> room = wide.room(length * sizeof(wchar_t));
+  if (room.size() < length * sizeof(wchar_t)) return false;
+  auto* text = reinterpret_cast<wchar_t*>(room.data());
+  DWORD got = call(file, text, length, 0);
+  if (got == 0 || got >= length) return false;
+  int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(got), nullptr, 0, nullptr, nullptr);
+  std::span<char> space = out.room(static_cast<size_t>(size));
+  if (size <= 0 || space.size() < static_cast<size_t>(size)) return false;
+  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(got), space.data(), size, nullptr, nullptr);
+  out.keep(static_cast<size_t>(size));
+  return true;
+}
+
+// Whether this run may add files to the current folder, without making
+// one: opening the folder for adding a file checks that right (a folder
+// under Program Files refuses it to all but administrators).
+static SystemError check_writable() {
+  HANDLE self = CreateFileW(L".", FILE_ADD_FILE, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (self != INVALID_HANDLE_VALUE) {
+    (void)CloseHandle(self);
+    return SystemError();
+  }
+  SystemError error = last_error();
+  return error.code() == ERROR_ACCESS_DENIED ? error : SystemError();
 }
 
 Folder look_at_folder() {
   Folder folder;
+  folder.write_error = check_writable();
+  folder.writable = !folder.write_error;
   HANDLE self = open_handle(".", 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (self == INVALID_HANDLE_VALUE) return folder;
-  if (!final_path(self, folder.final_path, sizeof folder.final_path))
-    folder.final_path[0] = '\0';
+  if (!final_path(self, folder.final_path)) folder.final_path.clear();
   (void)CloseHandle(self);
   return folder;
-}
-
-bool folder_writable(Reason* reason) {
-  // Opening the folder for adding a file checks that right without making
-  // anything (a folder under Program Files refuses it to all but
-  // administrators).
-  HANDLE self = CreateFileW(L".", FILE_ADD_FILE, kShareAll, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (self != INVALID_HANDLE_VALUE) {
-    (void)CloseHandle(self);
-    return true;
-  }
-  if (GetLastError() != ERROR_ACCESS_DENIED) return true;
-  *reason = last_reason();
-  return false;
 }
 
 // --- Names -----------------------------------------------------------------------
 
 // Whether |a| and |b| are the same text but for the case of ASCII letters.
-static bool same_path(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a + 32) : *a;
-    char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b + 32) : *b;
-    if (x != y) return false;
-    if (x == '\0') return true;
-  }
+static bool same_path(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
 }
 
 // Whether the open |file|, opened by |name|, lies at |name| in |folder|
@@ -333,61 +379,54 @@ static bool same_path(const char* a, const char* b) {
 // deleting or moving the link there deletes or moves that file.  True
 // where the system cannot tell (XP, which has no file links).
 static bool lies_here(HANDLE file, const char* name, const Folder& folder) {
-  char path[1024];
-  if (folder.final_path[0] == '\0' || !final_path(file, path, sizeof path)) return true;
-  size_t length = std::strlen(folder.final_path);
-  char expected[1024] = "";
-  append_to(expected, folder.final_path);
-  if (folder.final_path[length - 1] != '\\') append_to(expected, "\\");
-  append_to(expected, name);
-  return same_path(path, expected);
+  Bytes path, expected;
+  std::string_view folder_path = folder.final_path.view();
+  if (folder_path.empty() || !final_path(file, path)) return true;
+  (void)expected.append(folder_path);
+  if (!folder_path.ends_with('\\')) (void)expected.append("\\");
+  (void)expected.append(name);
+  return same_path(path.view(), expected.view());
 }
 
-Found look_at(const char* name, const Folder& folder) {
-  Found found;
-  wchar_t wide[MAX_PATH];
-  DWORD attributes = widen(name, wide) ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return found;
-    found.kind = Kind::unreadable;
-    found.reason = last_reason();
-    return found;
-  }
-  // A real reparse point is removed and moved as itself; its target is
-  // looked at before it is opened.
-  found.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  BY_HANDLE_FILE_INFORMATION target = {};
-  if (found.link && identify(name, &target)) attributes = target.dwFileAttributes;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    found.kind = Kind::special;
-    return found;
-  }
-  // A name that is no link is opened as what it is, not followed.
-  HANDLE file = open_handle(name, GENERIC_READ, kShareAll, OPEN_EXISTING,
-                            found.link ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OPEN_REPARSE_POINT);
-  if (file == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    found.dangling = found.link && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
-    found.kind = Kind::unreadable;
-    found.reason = last_reason();
-    return found;
-  }
+// The attributes of |name|, or INVALID_FILE_ATTRIBUTES with the last error
+// set.
+static DWORD attributes_of(const char* name) {
+  Wide wide = widen(name);
+  if (!wide.error) return GetFileAttributesW(wide.text);
+  SetLastError(static_cast<DWORD>(wide.error.code()));
+  return INVALID_FILE_ATTRIBUTES;
+}
+
+// Whether the last error says that nothing stands at a name.
+static bool nothing_there() {
+  DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// The pin of a name that is no link, from its |attributes|.
+static Pin pin_of(DWORD attributes) {
+  return (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? Pin::read_only : Pin::none;
+}
+
+// Takes the open |file|, opened by |name|, into |found| where it is what
+// the look found (|target|, for a link): otherwise it is never read.
+static void take_open(Found& found, HANDLE file, const char* name, const Folder& folder,
+                      const BY_HANDLE_FILE_INFORMATION& target) {
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(file) != FILE_TYPE_DISK || GetFileInformationByHandle(file, &info) == 0) {
     (void)CloseHandle(file);  // never read
     found.kind = Kind::special;
-    return found;
+    return;
   }
   bool changed = found.link ? info.dwVolumeSerialNumber != target.dwVolumeSerialNumber ||
                                   info.nFileIndexHigh != target.nFileIndexHigh ||
                                   info.nFileIndexLow != target.nFileIndexLow
-                             : (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+                            : (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   if (changed) {
     (void)CloseHandle(file);  // never read
     found.kind = Kind::unreadable;
-    append_to(found.reason.text, "it changed while it was opened");
-    return found;
+    found.changed = true;
+    return;
   }
   found.here = found.link || lies_here(file, name, folder);
   found.id = {info.dwVolumeSerialNumber,
@@ -398,74 +437,124 @@ Found look_at(const char* name, const Folder& folder) {
   // end of the file; read_text() turns CR LF into a line feed.
   found.file = descriptor_of(file, _O_RDONLY | _O_BINARY);
   found.kind = found.file ? Kind::regular : Kind::unreadable;
+  if (!found.file) found.error = last_error();
+}
+
+Found look_at(const char* name, const Folder& folder) {
+  Found found;
+  DWORD attributes = attributes_of(name);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (nothing_there()) return found;
+    found.kind = Kind::unreadable;
+    found.error = last_error();
+    return found;
+  }
+  // A real reparse point is removed and moved as itself; its target is
+  // looked at before it is opened.
+  found.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (!found.link) found.pin = pin_of(attributes);
+  BY_HANDLE_FILE_INFORMATION target = {};
+  if (found.link && identify(name, &target)) attributes = target.dwFileAttributes;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    found.kind = Kind::folder;
+    return found;
+  }
+  // A name that is no link is opened as what it is, not followed.
+  HANDLE file = open_handle(name, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                            found.link ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OPEN_REPARSE_POINT);
+  if (file == INVALID_HANDLE_VALUE) {
+    found.dangling = found.link && nothing_there();
+    found.kind = Kind::unreadable;
+    found.error = last_error();
+    return found;
+  }
+  take_open(found, file, name, folder, target);
   return found;
 }
 
-bool file_exists(const char* path) {
+Found look_at_leftover(const char* name, const Folder& folder) {
+  Found found;
+  DWORD attributes = attributes_of(name);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (!nothing_there()) found.kind = Kind::unreadable;
+    return found;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    found.kind = Kind::folder;
+  } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    found.kind = Kind::link;  // DeleteFileW() removes the link itself
+  } else {
+    found.kind = Kind::regular;
+    found.pin = pin_of(attributes);
+    HANDLE file = open_handle(name, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    if (file != INVALID_HANDLE_VALUE) {
+      found.here = lies_here(file, name, folder);
+      (void)CloseHandle(file);
+    }
+  }
+  return found;
+}
+
+PathLook look_along(std::string_view path) {
   // identify() opens what a link leads to: a dangling link is nothing.
+  PathLook look;
+  Bytes name;
   BY_HANDLE_FILE_INFORMATION info;
-  return identify(path, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  if (name.append(path) && name.c_str() != nullptr && identify(name.c_str(), &info) &&
+      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    look.kind = Kind::regular;
+  return look;
 }
 
 bool name_taken(const char* name) {
-  wchar_t wide[MAX_PATH];
-  if (!widen(name, wide)) return true;
-  if (GetFileAttributesW(wide) != INVALID_FILE_ATTRIBUTES) return true;
-  DWORD error = GetLastError();
-  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
-}
-
-bool removes_here(const char* name, const Folder& folder) {
-  return look_at(name, folder).here;
+  return attributes_of(name) != INVALID_FILE_ATTRIBUTES || !nothing_there();
 }
 
 // --- Reading and writing -----------------------------------------------------------
 
-long read_text(int fd, std::span<char> buffer) {
+Result<size_t> read_text(int fd, std::span<char> buffer) {
   // One byte of room is kept for the byte after a CR at the block's end.
   int got = _read(fd, buffer.data(), static_cast<unsigned>(buffer.size() - 1));
-  if (got <= 0) return got;
+  if (got < 0) return {0, last_error()};
   // A CR at the block's end: the byte after it tells whether the two are a
   // CR LF; any other byte is read again with the next block.
-  if (buffer[got - 1] == '\r' && _read(fd, buffer.data() + got, 1) == 1) {
+  if (got > 0 && buffer[got - 1] == '\r' && _read(fd, buffer.data() + got, 1) == 1) {
     if (buffer[got] == '\n')
       ++got;
     else if (_lseeki64(fd, -1, SEEK_CUR) < 0)
-      return -1;
+      return {0, last_error()};
   }
-  long out = 0;
+  size_t out = 0;
   for (int i = 0; i < got; ++i) {
     if (buffer[i] == '\r' && i + 1 < got && buffer[i + 1] == '\n') continue;
     buffer[out++] = buffer[i];
   }
-  return out;
+  return {out, SystemError()};
 }
 
-Descriptor create_file(const char* name) {
+Result<Descriptor> create_file(const char* name) {
   // CREATE_NEW fails on any existing name.  The file is never read-only:
   // the next switch renames over it.
   HANDLE file = open_handle(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL);
-  if (file == INVALID_HANDLE_VALUE) return Descriptor();
+  if (file == INVALID_HANDLE_VALUE) return {Descriptor(), last_error()};
   Descriptor made = descriptor_of(file, _O_WRONLY | _O_TEXT);
-  if (!made) {
-    DWORD error = GetLastError();
-    (void)remove_name(name);  // this run's own, empty
-    SetLastError(error);
-  }
-  return made;
+  if (made) return {std::move(made), SystemError()};
+  SystemError error = last_error();
+  (void)remove_name(name);  // this run's own, empty
+  return {Descriptor(), error};
 }
 
-bool write_text(int fd, std::string_view text) {
+SystemError write_text(int fd, std::string_view text) {
   // In text mode _write() makes every line feed CR LF and counts the bytes
   // of |text| it took.
   while (!text.empty()) {
     unsigned chunk = text.size() < (1u << 30) ? static_cast<unsigned>(text.size()) : 1u << 30;
     int put = _write(fd, text.data(), chunk);
-    if (put <= 0) return false;
+    if (put <= 0) return last_error();
     text.remove_prefix(static_cast<size_t>(put));
   }
-  return true;
+  return SystemError();
 }
 
 void release_before_rename(Descriptor& file) {
@@ -473,69 +562,62 @@ void release_before_rename(Descriptor& file) {
   file.reset();
 }
 
-bool copy_permissions(int, int) {
+SystemError copy_permissions(int, int) {
   // The file keeps the permissions it inherited from the folder.
-  return true;
+  return SystemError();
 }
 
-bool flush_file(int fd) {
-  return _commit(fd) == 0;
+SystemError flush_file(int fd) {
+  return _commit(fd) == 0 ? SystemError() : last_error();
 }
 
-bool sync_folder() {
-  // A folder cannot be flushed here; every rename is written through.
-  return true;
-}
-
-bool remove_name(const char* name) {
-  wchar_t wide[MAX_PATH];
-  if (!widen(name, wide)) return false;
+SystemError remove_name(const char* name) {
+  Wide wide = widen(name);
+  if (wide.error) return wide.error;
   int attempt = 0;
-  while (DeleteFileW(wide) == 0)
-    if (!wait_out_lock(&attempt)) return false;
-  return true;
+  while (DeleteFileW(wide.text) == 0)
+    if (!wait_out_lock(&attempt)) return last_error();
+  return SystemError();
 }
 
-bool link_name(const char* from, const char* to) {
-  wchar_t wide_from[MAX_PATH];
-  wchar_t wide_to[MAX_PATH];
-  if (!widen(from, wide_from) || !widen(to, wide_to)) return false;
+SystemError link_name(const char* from, const char* to) {
+  Wide wide_from = widen(from), wide_to = widen(to);
+  if (wide_from.error || wide_to.error) return wide_from.error ? wide_from.error : wide_to.error;
   int attempt = 0;
-  while (CreateHardLinkW(wide_to, wide_from, nullptr) == 0)
-    if (!wait_out_lock(&attempt)) return false;
-  return true;
+  while (CreateHardLinkW(wide_to.text, wide_from.text, nullptr) == 0)
+    if (!wait_out_lock(&attempt)) return last_error();
+  return SystemError();
 }
 
 // Moves |from| to |to| with |flags| added to a write-through move, so that
-// the new name is on the disk when the call returns; a brief lock is
-// waited out.
-static bool move_file(const char* from, const char* to, DWORD flags) {
-  wchar_t wide_from[MAX_PATH];
-  wchar_t wide_to[MAX_PATH];
-  if (!widen(from, wide_from) || !widen(to, wide_to)) return false;
+// the new name is on the disk when the call returns (a folder cannot be
+// flushed here); a brief lock is waited out.
+static SystemError move_file(const char* from, const char* to, DWORD flags) {
+  Wide wide_from = widen(from), wide_to = widen(to);
+  if (wide_from.error || wide_to.error) return wide_from.error ? wide_from.error : wide_to.error;
   int attempt = 0;
-  while (MoveFileExW(wide_from, wide_to, flags | MOVEFILE_WRITE_THROUGH) == 0)
-    if (!wait_out_lock(&attempt)) return false;
-  return true;
+  while (MoveFileExW(wide_from.text, wide_to.text, flags | MOVEFILE_WRITE_THROUGH) == 0)
+    if (!wait_out_lock(&attempt)) return last_error();
+  return SystemError();
 }
 
-bool rename_name(const char* from, const char* to) {
+SystemError rename_name(const char* from, const char* to) {
   // Without MOVEFILE_REPLACE_EXISTING the move fails when |to| exists.
   return move_file(from, to, 0);
 }
 
-bool replace_name(const char* from, const char* to) {
+SystemError replace_name(const char* from, const char* to) {
   return move_file(from, to, MOVEFILE_REPLACE_EXISTING);
 }
 
-bool touch_name(const char* name) {
+SystemError touch_name(const char* name) {
   // FILE_FLAG_OPEN_REPARSE_POINT: a link's own time, never its target's.
   HANDLE file = open_handle(name, FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING,
                             FILE_FLAG_OPEN_REPARSE_POINT);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) return last_error();
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
-  bool set = SetFileTime(file, nullptr, nullptr, &now) != 0;
-  bool closed = CloseHandle(file) != 0;
-  return set && closed;
+  SystemError error = SetFileTime(file, nullptr, nullptr, &now) != 0 ? SystemError() : last_error();
+  if (CloseHandle(file) == 0 && !error) error = last_error();
+  return error;
 }
