@@ -11,28 +11,38 @@
 //             each other: one group of names per line (no other names may
 //             share a file afterwards)
 //   before/.modes, after/.modes   "NAME MODE" (octal) per line: modes that
-//             are set before and must hold afterwards
+//             are set before and must hold afterwards ("." is the folder)
+//   before/.owners   "NAME UID:GID" per line: owners set before (a link's
+//             own); before/.flags   "NAME LETTERS" per line: chattr flags
+//             (i, a) set before and cleared after the case
 //   run       the commands, one per line, each run by sh in the scratch
-//             folder with $INSTALL and $UNINSTALL naming the programs and
-//             $INJECT the fault injector (tests/inject.sh)
+//             folder with $INSTALL and $UNINSTALL naming the programs,
+//             $INJECT the fault injector (tests/inject.sh) and $ACCOUNT a
+//             prefix that runs a command as the account 4242:4343
 //   transcript    what the commands must say: each command's line, then
-//             "exit N" when its status N is not 0, then what it printed on
-//             standard output and standard error; without this file every
-//             command must exit 0 and print nothing
+//             "exit N" when its status N is not 0, then its lines on
+//             standard output ("stdout: ") and standard error ("stderr: ");
+//             without this file every command must exit 0 and print nothing
 //   no-library    present when the bot's library is not to be laid into
 //             every mod folder (see below)
 //   native-only   present when the case needs POSIX tools (strace, ulimit,
 //             symbolic links) on the programs themselves, and so is skipped
 //             for programs run by an emulator: the Windows programs under
 //             Wine, and 32-bit programs where the kernel does not run them
+//   root-only     present when the case needs root (owners, flags, other
+//             accounts); skipped otherwise
 //
 // The bot's library is laid into every folder that holds liblist.gam or the
 // backup, and left out of every comparison, unless the case is about it:
 // it has no-library, or tav_rel/ or tavrel/ in before/.
 //
-// Before each command that is exactly $INSTALL or $UNINSTALL, the same
-// program runs with --dry-run: it must leave every name, byte, mode and
-// modification time as it was, and exit as the real run then does.
+// A dry run is the run's twin: before each command that runs a program
+// plainly ($INSTALL or $UNINSTALL with options and a folder, perhaps after
+// $ACCOUNT), the same command runs with --dry-run.  It must leave every
+// name, byte, mode and modification time as it was, exit as the real run
+// then does, refuse with the run's words (its line up to the last "; ")
+// where the run fails, and say "would change" exactly where the run
+// changes the folder.
 //
 // A case with symbolic links in it, or one that makes FIFOs or links, is
 // skipped where the scratch folders' file system (TMPDIR) cannot hold them
@@ -44,10 +54,11 @@
 // line ends and every expected file is compared in CR LF, and
 // TEST_EMULATED=1 for programs run by an emulator.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <sstream>
@@ -60,10 +71,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string for_platform(const std::string& bytes) {
-  return env_flag("TEST_WINDOWS") ? to_crlf(to_lf(bytes)) : bytes;
-}
-
 // The lines of the case file |path|, each split into words.
 std::vector<std::vector<std::string>> lines_of(const fs::path& path) {
   std::vector<std::vector<std::string>> lines;
@@ -75,8 +82,14 @@ std::vector<std::vector<std::string>> lines_of(const fs::path& path) {
   return lines;
 }
 
-void set_up_folder(const fs::path& from, const fs::path& to) {
-  if (!fs::exists(from)) return;
+// Runs |command| for the case set-up; false where it failed.
+bool shell(const std::string& command) {
+  return std::system(command.c_str()) == 0;
+}
+
+// Lays out |to| as the case's |from|: false where the flags cannot be set.
+bool set_up_folder(const fs::path& from, const fs::path& to) {
+  if (!fs::exists(from)) return true;
   fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
   for (const auto& entry : fs::recursive_directory_iterator(to))
     if (!entry.is_symlink() && entry.is_regular_file())
@@ -86,10 +99,13 @@ void set_up_folder(const fs::path& from, const fs::path& to) {
       fs::remove(to / names[i]);
       fs::create_hard_link(to / names[0], to / names[i]);
     }
+  for (const char* file : {".links", ".modes", ".owners", ".flags"}) fs::remove(to / file);
+  for (const auto& line : lines_of(from / ".owners")) shell("chown -h " + line[1] + " '" + (to / line[0]).string() + "'");
   for (const auto& line : lines_of(from / ".modes"))
     fs::permissions(to / line[0], fs::perms(std::stoi(line[1], nullptr, 8)));
-  fs::remove(to / ".links");
-  fs::remove(to / ".modes");
+  for (const auto& line : lines_of(from / ".flags"))
+    if (!shell("chattr +" + line[1] + " '" + (to / line[0]).string() + "' 2>/dev/null")) return false;
+  return true;
 }
 
 std::vector<std::string> all_cases() {
@@ -103,15 +119,15 @@ std::vector<std::string> all_cases() {
 // Whether the file system of the scratch folders can hold symbolic links
 // and FIFOs.
 bool posix_files() {
-  static int known = -1;
-  if (known < 0) {
+  static const bool known = [] {
     fs::path probe = make_scratch("probe");
     std::error_code failed;
     fs::create_symlink("target", probe / "link", failed);
-    known = !failed && mkfifo((probe / "fifo").c_str(), 0600) == 0;
+    bool posix = !failed && shell("mkfifo '" + (probe / "fifo").string() + "'");
     fs::remove_all(probe);
-  }
-  return known == 1;
+    return posix;
+  }();
+  return known;
 }
 
 // Whether the case |dir| needs symbolic links, FIFOs, hard links or modes.
@@ -127,57 +143,91 @@ bool needs_posix_files(const fs::path& dir) {
          fs::exists(dir / "before/.modes");
 }
 
+// Why the case |dir| is skipped on this leg; empty where it runs.
+std::string skipped(const fs::path& dir) {
+  if ((env_flag("TEST_WINDOWS") || env_flag("TEST_EMULATED")) && fs::exists(dir / "native-only"))
+    return "needs POSIX tools on the programs themselves";
+  if (fs::exists(dir / "root-only") && (geteuid() != 0 || env_flag("TEST_WINDOWS") || env_flag("TEST_EMULATED")))
+    return "needs root, and the native programs, to give files to other accounts and set their flags";
+  if (needs_posix_files(dir) && !posix_files()) return "needs links and FIFOs, which this file system lacks";
+  return "";
+}
+
 // The case file |name|, or its Windows form where the leg has one.
 fs::path case_file(const fs::path& dir, const std::string& name) {
   return env_flag("TEST_WINDOWS") && fs::exists(dir / (name + ".windows")) ? dir / (name + ".windows") : dir / name;
 }
 
-// Every entry under |dir| with its mode and modification time as well.
-Files stated(const fs::path& dir) {
-  Files files = snapshot(dir);
-  for (auto& [name, bytes] : files) {
-    struct stat about;
-    if (lstat((dir / name).c_str(), &about) == 0)
-      bytes += " mode " + std::to_string(about.st_mode) + " at " + std::to_string(about.st_mtim.tv_sec) + "." +
-               std::to_string(about.st_mtim.tv_nsec);
+// |command| as a dry run, where it runs a program plainly and is no dry
+// run itself; empty otherwise.
+std::string dry_run_of(const std::string& command) {
+  size_t at = command.rfind("$ACCOUNT ", 0) == 0 ? 9 : 0;
+  std::istringstream words(command);
+  for (std::string word; words >> word;)
+    if (word == "--dry-run" || (word.size() > 1 && word[0] == '-' && word.find_first_not_of("nv", 1) == std::string::npos &&
+                                word.find('n') != std::string::npos))
+      return "";
+  for (const char* program : {"$INSTALL", "$UNINSTALL"})
+    if (command.compare(at, std::strlen(program), program) == 0 &&
+        command.find_first_of(";|&<>'\"") == std::string::npos)
+      return std::string(command).insert(at + std::strlen(program), " --dry-run");
+  return "";
+}
+
+// A failure line up to its last "; ", where it says what the folder holds.
+std::string refusal_of(const std::string& errors) {
+  return errors.substr(0, errors.rfind("; "));
+}
+
+// Runs |command| in |scratch|, after its dry run where it has one, and
+// checks that the two are twins: what it said, for the transcript.
+std::string run_with_twin(const fs::path& scratch, const std::string& command) {
+  std::string dry = dry_run_of(command);
+  Files before = snapshot(scratch, true, true);
+  RunResult foreseen{0, "", ""};
+  if (!dry.empty()) {
+    foreseen = run_in(scratch, dry);
+    EXPECT_EQ(snapshot(scratch, true, true), before) << "a dry run changed the folder: " << command;
   }
-  return files;
+  RunResult result = run_in(scratch, command);
+  if (dry.empty()) return said(result);
+  EXPECT_EQ(foreseen.status, result.status) << "the dry run's status: " << command;
+  bool changed = snapshot(scratch, true, true) != before;
+  if (result.status != 0) {
+    EXPECT_EQ(refusal_of(foreseen.errors), refusal_of(result.errors)) << command;
+  } else {
+    EXPECT_EQ(foreseen.output.find(": would change: ") != std::string::npos, changed)
+        << "the dry run said '" << foreseen.output << "': " << command;
+  }
+  return said(result);
 }
 
 class Case : public testing::TestWithParam<std::string> {};
 
 TEST_P(Case, LeavesExactlyTheExpectedFiles) {
   fs::path dir = cases_dir() / GetParam();
-  if ((env_flag("TEST_WINDOWS") || env_flag("TEST_EMULATED")) && fs::exists(dir / "native-only"))
-    GTEST_SKIP() << "needs POSIX tools on the programs themselves";
-  if (needs_posix_files(dir) && !posix_files())
-    GTEST_SKIP() << "needs links and FIFOs, which this file system lacks";
+  if (std::string why = skipped(dir); !why.empty()) GTEST_SKIP() << why;
   fs::path scratch = make_scratch(GetParam());
-  set_up_folder(dir / "before", scratch);
+  if (!set_up_folder(dir / "before", scratch)) {
+    shell("chattr -R -ia '" + scratch.string() + "' 2>/dev/null");
+    GTEST_SKIP() << "chattr is refused here";
+  }
   bool about_library = fs::exists(dir / "no-library") ||
                        snapshot(dir / "before", true).size() != snapshot(dir / "before").size();
   for (const auto& [name, bytes] : about_library ? Files() : snapshot(scratch))
     if (fs::path(name).filename() == "liblist.gam" || fs::path(name).filename() == "liblist_tv_backup.gam")
       lay_bot_library((scratch / name).parent_path());
 
-  std::istringstream commands(read_file(dir / "run"));
   // What the commands said, and what they must say: without a transcript
   // file, only their own lines.
+  std::istringstream commands(read_file(dir / "run"));
   std::string command, transcript, expected_transcript;
   while (std::getline(commands, command)) {
     if (command.empty()) continue;
-    bool plain = command == "$INSTALL" || command == "$UNINSTALL";
-    int foreseen = 0;
-    if (plain) {
-      Files before = stated(scratch);
-      foreseen = run_in(scratch, command + " --dry-run").status;
-      EXPECT_EQ(stated(scratch), before) << "a dry run changed the folder: " << command;
-    }
-    RunResult result = run_in(scratch, command);
-    EXPECT_TRUE(!plain || foreseen == result.status) << "the dry run's status " << foreseen << ": " << command;
-    transcript += command + "\n" + said(result);
+    transcript += command + "\n" + run_with_twin(scratch, command);
     expected_transcript += command + "\n";
   }
+  if (fs::exists(dir / "before/.flags")) shell("chattr -R -ia '" + scratch.string() + "' 2>/dev/null");
   if (fs::exists(case_file(dir, "transcript"))) expected_transcript = read_file(case_file(dir, "transcript"));
   EXPECT_EQ(transcript, expected_transcript) << "what the commands said";
 
@@ -194,12 +244,11 @@ TEST_P(Case, LeavesExactlyTheExpectedFiles) {
   EXPECT_EQ(linked, listed) << "names that are one file";
   for (const auto& line : lines_of(after / ".modes")) {
     if (env_flag("TEST_WINDOWS")) break;
-    EXPECT_EQ(fs::status(scratch / line[0]).permissions(), fs::perms(std::stoi(line[1], nullptr, 8)))
+    EXPECT_EQ(fs::symlink_status(scratch / line[0]).permissions(), fs::perms(std::stoi(line[1], nullptr, 8)))
         << "mode of " << line[0];
   }
   Files expected = snapshot(after, about_library);
-  expected.erase(".links");
-  expected.erase(".modes");
+  for (const char* file : {".links", ".modes"}) expected.erase(file);
   for (auto& [name, bytes] : expected)
     if (bytes.rfind("-> ", 0) != 0 && name.back() != '/') bytes = for_platform(bytes);
   EXPECT_EQ(snapshot(scratch, about_library), expected) << "the files left";

@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -32,7 +34,7 @@ void write_file(const fs::path& path, const std::string& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-Files snapshot(const fs::path& dir, bool with_library) {
+Files snapshot(const fs::path& dir, bool with_library, bool with_stat) {
   Files files;
   if (!fs::exists(dir)) return files;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
@@ -41,13 +43,16 @@ Files snapshot(const fs::path& dir, bool with_library) {
           return part == "tav_rel" || part == "tavrel";
         }))
       continue;
-    std::string name = relative.string();
+    bool folder = entry.is_directory() && !entry.is_symlink();
+    std::string& bytes = files[relative.string() + (folder ? "/" : "")];
     if (entry.is_symlink())
-      files[name] = "-> " + fs::read_symlink(entry.path()).string();
-    else if (entry.is_directory())
-      files[name + "/"] = "";
-    else
-      files[name] = entry.is_regular_file() ? read_file(entry.path()) : "(not a regular file)";
+      bytes = "-> " + fs::read_symlink(entry.path()).string();
+    else if (!folder)
+      bytes = entry.is_regular_file() ? read_file(entry.path()) : "(not a regular file)";
+    struct stat about;
+    if (with_stat && lstat(entry.path().c_str(), &about) == 0)
+      bytes += " mode " + std::to_string(about.st_mode) + " at " + std::to_string(about.st_mtim.tv_sec) +
+               "." + std::to_string(about.st_mtim.tv_nsec);
   }
   return files;
 }
@@ -76,6 +81,10 @@ std::string to_crlf(const std::string& bytes) {
   return out;
 }
 
+std::string for_platform(const std::string& bytes) {
+  return env_flag("TEST_WINDOWS") ? to_crlf(to_lf(bytes)) : bytes;
+}
+
 bool env_flag(const char* name) {
   return env_or(name, "0") == "1";
 }
@@ -96,19 +105,23 @@ RunResult run_in(const fs::path& dir, const std::string& command) {
   setenv("INSTALL", env_or("TEST_INSTALL", "install").c_str(), 1);
   setenv("UNINSTALL", env_or("TEST_UNINSTALL", "uninstall").c_str(), 1);
   setenv("INJECT", (cases_dir().parent_path() / "inject.sh").c_str(), 1);
-  fs::path output = dir.string() + ".out";
-  fs::path errors = dir.string() + ".err";
-  std::string line = "cd '" + dir.string() + "' && { " + command + "\n} >'" +
+  setenv("ACCOUNT", "setpriv --reuid=4242 --regid=4343 --clear-groups", 1);
+  fs::path output = dir.string() + ".out", errors = dir.string() + ".err", script = dir.string() + ".sh";
+  write_file(script, "ulimit -f 65536\n" + command + "\n");
+  std::string line = "cd '" + dir.string() + "' && timeout -k 5 30 sh '" + script.string() + "' >'" +
                      output.string() + "' 2>'" + errors.string() + "'";
   int status = std::system(line.c_str());
-  RunResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-                   read_file(output), to_lf(read_file(errors))};
-  fs::remove(output);
-  fs::remove(errors);
+  RunResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(output), read_file(errors)};
+  for (const fs::path& file : {output, errors, script}) fs::remove(file);
   return result;
 }
 
 std::string said(const RunResult& result) {
-  std::string exit = result.status == 0 ? "" : "exit " + std::to_string(result.status) + "\n";
-  return exit + to_lf(result.output) + result.errors;
+  std::string said = result.status == 0 ? "" : "exit " + std::to_string(result.status) + "\n";
+  for (auto [stream, text] : {std::pair{"stdout: ", &result.output}, std::pair{"stderr: ", &result.errors}}) {
+    std::istringstream lines(to_lf(*text));
+    for (std::string line; std::getline(lines, line);) said += stream + line + "\n";
+    if (!text->empty() && text->back() != '\n') said += "(no line end)\n";
+  }
+  return said;
 }

@@ -168,10 +168,6 @@ unsigned long env_number(const char* name, unsigned long fallback,
   return value;
 }
 
-// The bytes a program writes for the model's |text|: CR LF for every line
-// feed on Windows.
-std::string for_windows(const std::string& text) { return env_flag("TEST_WINDOWS") ? to_crlf(text) : text; }
-
 TEST(Roundtrip, GeneratedFiles) {
   unsigned long seed = env_number("TEST_SEED", 20261208, 0, 4294967295UL);
   unsigned long files = env_number("TEST_FILES", 300, 1, 1000000);
@@ -199,7 +195,7 @@ TEST(Roundtrip, GeneratedFiles) {
       EXPECT_EQ(install.status, 0) << install.errors << where;
       EXPECT_EQ(install.errors, "") << where;
       Files want = e.bot ? plain
-                         : Files{{"liblist.gam", for_windows(e.installed)}, {"liblist_tv_backup.gam", original}};
+                         : Files{{"liblist.gam", for_platform(e.installed)}, {"liblist_tv_backup.gam", original}};
       EXPECT_EQ(snapshot(dir), want) << (e.bot ? "installed already, " : "installed, ") << where;
     }
     Files installed = snapshot(dir);
@@ -222,7 +218,7 @@ TEST(Roundtrip, GeneratedFiles) {
       continue;
     }
     EXPECT_EQ(rebuild.status, 0) << rebuild.errors << where;
-    Files rebuilt{{"liblist.gam", for_windows(e.rebuilt)}};
+    Files rebuilt{{"liblist.gam", for_platform(e.rebuilt)}};
     EXPECT_EQ(snapshot(dir), rebuilt) << "rebuilt, " << where;
     EXPECT_EQ(said(run_in(dir, "$UNINSTALL")), "") << where;
     EXPECT_EQ(snapshot(dir), rebuilt) << "second rebuild, " << where;
