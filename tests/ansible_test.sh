@@ -8,7 +8,7 @@ command -v ansible-playbook >/dev/null || skip "skipped: ansible-playbook not fo
 bin=$(cd "$1" && pwd) examples=$(cd "$2" && pwd) work=$(mktemp -d) acct=
 trap 'rm -rf "$work"; [ -z "$acct" ] || userdel "$acct"' EXIT
 mkdir "$work/a"  # Ansible's own files, the inventory, logs and lines: apart from the hosts' files
-export LC_ALL=C.UTF-8 ANSIBLE_NOCOLOR=1 ANSIBLE_GATHERING=explicit ANSIBLE_RETRY_FILES_ENABLED=0 \
+export LC_ALL=C.UTF-8 ANSIBLE_NOCOLOR=1 ANSIBLE_GATHERING=explicit ANSIBLE_RETRY_FILES_ENABLED=0 NO_COLOR=1 \
   ANSIBLE_HOME=$work/a/home ANSIBLE_LOCAL_TEMP=$work/a/tmp ANSIBLE_REMOTE_TEMP=$work/a/tmp XDG_CACHE_HOME=$work/a/cache
 mods="alpha/dod alpha/firearms beta/bg beta/gw"
 cat >"$work/a/hosts.yml" <<END
@@ -30,15 +30,15 @@ fresh() {
     echo "$mod: $(timeout 60 "$bin/install" -v -- "$work/alone/$mod")" >>"$work/a/lines"
   done
 }
-# play [ARGS...]: runs the playbook; prints, one line each, the folders it
-# changed or would change and the hosts' failures with the program's line,
-# sorted (the hosts run side by side), then the exit status where not 0;
-# each folder's line as the play shows it goes to a/shown.
+# play [ARGS...]: runs the playbook; prints the folders it changed or would change and the hosts'
+# failures with the program's line (the task's message, and nothing else), sorted (the hosts run
+# side by side), then the exit status where not 0; each folder's line as shown goes to a/shown.
 play() {
   timeout 300 ansible-playbook -i "$work/a/hosts.yml" "$examples/ansible/playbook.yml" -e ansible_become=false "$@" >"$work/a/log" 2>&1
   local status=$?
   sed -n "s|^changed: \[.*\] => (item=$work/\(.*\))$|\1 changed|p
-          s|^failed: \[.*\] (item=$work/\(.*\)) => .*\"msg\": \"\([^;]*\);.*|\1 failed: \2|p" "$work/a/log" | sort
+          s|^failed: \[.*\] (item=$work/\(.*\)) => {\"ansible_loop_var\": \"item\", \"changed\": false, \"item\": \"[^\"]*\", \"msg\": \"\([^;]*\);[^\"]*\"}$|\1 failed: \2|p
+         " "$work/a/log" | sort
   sed -n "\\|^ok: \[.*\] => (item=$work/.*) => {$|{N;s|.*(item=$work/\(.*\)) => {\n *\"msg\": \"\(.*\)\"$|\1: \2|p}" \
     "$work/a/log" | sort >"$work/a/shown"
   [ "$status" = 0 ] || echo "exit $status"
