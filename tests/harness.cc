@@ -43,7 +43,7 @@ Files snapshot(const fs::path& dir, bool with_library, bool with_stat) {
           return part == "tav_rel" || part == "tavrel";
         }))
       continue;
-    bool folder = entry.is_directory() && !entry.is_symlink();
+    bool folder = !entry.is_symlink() && entry.is_directory();
     std::string& bytes = files[relative.string() + (folder ? "/" : "")];
     if (entry.is_symlink())
       bytes = "-> " + fs::read_symlink(entry.path()).string();
