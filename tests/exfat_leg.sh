@@ -19,17 +19,12 @@ done
 
 image=$work/exfat.img mount=$work/exfat
 rm -rf "$work" && mkdir -p "$mount" || exit 1
-truncate -s 64M "$image" && mkfs.exfat "$image" >/dev/null 2>&1 || skip "exFAT leg skipped: mkfs.exfat failed"
-device=$(losetup -f --show "$image" 2>/dev/null) || skip "exFAT leg skipped: no loop device"
-cleanup() {
-  umount "$mount" 2>/dev/null || fusermount -u "$mount" 2>/dev/null
-  losetup -d "$device"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-mount.exfat-fuse "$device" "$mount" >/dev/null 2>&1 || skip "exFAT leg skipped: mount.exfat-fuse failed"
+truncate -s 64M "$image" && within 60 mkfs.exfat "$image" >/dev/null 2>&1 || skip "exFAT leg skipped: mkfs.exfat failed"
+device=$(within 20 losetup -f --show "$image" 2>/dev/null) || skip "exFAT leg skipped: no loop device"
+trap '{ within 20 umount "$mount" || within 20 fusermount -u "$mount"; } 2>/dev/null; within 20 losetup -d "$device"; rm -rf "$work"' EXIT
+within 20 mount.exfat-fuse "$device" "$mount" >/dev/null 2>&1 || skip "exFAT leg skipped: mount.exfat-fuse failed"
 touch "$mount/probe" && ! ln "$mount/probe" "$mount/link" 2>/dev/null ||
   skip "exFAT leg skipped: the mount takes hard links: not exFAT"
 rm -f "$mount/probe"
 echo "scratch folders on exFAT at $mount"
-TMPDIR=$mount "$@"
+TMPDIR=$mount within 900 "$@"

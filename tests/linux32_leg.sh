@@ -12,14 +12,11 @@ set -u
 bin=$(cd "$1" && pwd)
 shift
 source "$(dirname "$0")/lib.sh"
-if runs "$bin/install"; then
-  runner=""
-  echo "32-bit programs run natively"
+runner=""
+if runs "$bin/install"; then echo "32-bit programs run natively"
 elif command -v qemu-i386-static >/dev/null && runs qemu-i386-static "$bin/install"; then
-  runner="qemu-i386-static "
-  echo "this kernel does not run 32-bit programs: running them through qemu-i386-static"
-else
-  skip "32-bit Linux leg skipped: this kernel does not run 32-bit programs, and qemu-i386-static is not installed (apt-get install qemu-user-static)"
+  runner="qemu-i386-static " && echo "this kernel does not run 32-bit programs: running them through qemu-i386-static"
+else skip "32-bit Linux leg skipped: this kernel does not run 32-bit programs, and qemu-i386-static is not installed (apt-get install qemu-user-static)"
 fi
 export TEST_INSTALL="$runner$bin/install" TEST_UNINSTALL="$runner$bin/uninstall" TEST_EMULATED=1
-"$@"
+within 900 "$@"

@@ -10,37 +10,32 @@
 # file checks have passed).
 set -u
 bin=$(cd "$1" && pwd)
-here=$(cd "$(dirname "$0")/.." && pwd)
+sample=$(cd "$(dirname "$0")/../examples/dod" && pwd)/liblist.gam
 source "$(dirname "$0")/lib.sh"
 
 for name in install uninstall; do
-  program=$bin/$name
-  readelf -lW "$program" | grep -q 'Requesting program interpreter' && fail "$name has a program interpreter"
-  readelf -dW "$program" | grep -q '(NEEDED)' && fail "$name needs a shared library"
-  [ "$failed" = 0 ] && echo "ok   $name: $(readelf -hW "$program" | awk -F: '/Machine/ { gsub(/^ +/, "", $2); print $2 }'), no interpreter, no needed library"
+  readelf -lW "$bin/$name" | grep -q 'Requesting program interpreter' && fail "$name has a program interpreter"
+  readelf -dW "$bin/$name" | grep -q '(NEEDED)' && fail "$name needs a shared library"
+  [ "$failed" = 0 ] && echo "ok   $name: $(readelf -hW "$bin/$name" | awk -F: '/Machine/ { gsub(/^ +/, "", $2); print $2 }'), no interpreter, no needed library"
 done
 [ "$failed" = 0 ] || exit 1
 
 [ "$(id -u)" = 0 ] || skip "empty-root run skipped: chroot needs root"
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
-cp "$bin/install" "$bin/uninstall" "$here/examples/dod/liblist.gam" "$root/" && library "$root"
+cp "$bin/install" "$bin/uninstall" "$sample" "$root/" && library "$root"
 runner=()
 if ! runs "$bin/install"; then
   command -v qemu-i386-static >/dev/null ||
     skip "empty-root run skipped: this kernel does not run these programs, and qemu-i386-static is not installed"
   echo "this kernel does not run these programs: running them through qemu-i386-static in the root"
-  cp "$(command -v qemu-i386-static)" "$root/qemu"
-  runner=(/qemu)
+  cp "$(command -v qemu-i386-static)" "$root/qemu" && runner=(/qemu)
 fi
-chroot "$root" "${runner[@]}" /install
-status=$?
-[ "$status" = 0 ] || fail "install exited $status in the empty root"
-[ -e "$root/liblist_tv_backup.gam" ] && ! cmp -s "$root/liblist.gam" "$here/examples/dod/liblist.gam" ||
-  fail "install did not switch in the empty root"
-cmp -s "$root/liblist_tv_backup.gam" "$here/examples/dod/liblist.gam" || fail "the backup is not the original"
-chroot "$root" "${runner[@]}" /uninstall || fail "uninstall failed in the empty root"
-cmp -s "$root/liblist.gam" "$here/examples/dod/liblist.gam" && [ ! -e "$root/liblist_tv_backup.gam" ] ||
+within 20 chroot "$root" "${runner[@]}" /install || fail "install exited $? in the empty root"
+[ -e "$root/liblist_tv_backup.gam" ] && ! cmp -s "$root/liblist.gam" "$sample" || fail "install did not switch in the empty root"
+cmp -s "$root/liblist_tv_backup.gam" "$sample" || fail "the backup is not the original"
+within 20 chroot "$root" "${runner[@]}" /uninstall || fail "uninstall exited $? in the empty root"
+cmp -s "$root/liblist.gam" "$sample" && [ ! -e "$root/liblist_tv_backup.gam" ] ||
   fail "uninstall did not bring the original back in the empty root"
 [ "$failed" = 0 ] && echo "ok   install and uninstall in an empty root: the original back byte for byte"
 exit "$failed"

@@ -11,8 +11,7 @@ shift
 source "$(dirname "$0")/lib.sh"
 [ -x "$wine32" ] ||
   skip "32-bit Windows leg skipped: wine32 is not installed (dpkg --add-architecture i386; apt-get install wine32:i386 wine32-preloader:i386)"
-"$wine32" --version >/dev/null 2>&1 ||
+within 60 "$wine32" --version >/dev/null 2>&1 ||
   skip "32-bit Windows leg skipped: this kernel does not run 32-bit programs, so 32-bit Wine cannot start ($wine32)"
-[ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] ||
-  { fail "the Wine prefix $WINEPREFIX has no 32-bit part"; exit 1; }
-"$@"
+[ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] || { fail "the Wine prefix $WINEPREFIX has no 32-bit part"; exit 1; }
+within 900 "$@"

@@ -1,5 +1,5 @@
 #!/bin/bash
-# windows_lock_test.sh WINE PROGRAM_DIR EXAMPLES_DIR
+# windows_lock_test.sh WINE PROGRAM_DIR
 #
 # Windows programs against a file held open with no sharing by another
 # process (tests/hold_file.cc, run under the same Wine): a hold of about
@@ -9,82 +9,63 @@
 # ("start /wait") keeps it open about 3 s after a success and about 10 s
 # after a failure, without holding the folder lock meanwhile; run from the
 # test's own console, it exits at once.  (What it writes to that console
-# cannot be read back under Wine.)
+# cannot be read back under Wine.)  The folders come from the golden case
+# install_firearms.
 set -u
 read -ra wine <<<"$1"
 exe=$2
-examples=$(cd "$3" && pwd)
 source "$(dirname "$0")/lib.sh"
+crlf=1
+fa=$(cd "$(dirname "$0")/cases/install_firearms" && pwd)
 work=$(mktemp -d)
 mod=$work/mod
 trap 'wait; rm -rf "$work"' EXIT
 ulimit -f 20000
 
+# clock DIR COMMAND...: runs COMMAND in DIR (within 60 s); sets status and took (ms).
+clock() {
+  local began=$(date +%s%N)
+  (cd "$1" && within 60 "${@:2}")
+  status=$? took=$(( ($(date +%s%N) - began) / 1000000 ))
+}
+
 # hold MS: holds liblist.gam in the mod folder for MS milliseconds, in the
 # background; returns once it is held.
 hold() {
-  (cd "$mod" && exec "${wine[@]}" "$exe/hold_file.exe" liblist.gam "$1") >"$work/held" &
+  (cd "$mod" && within 60 "${wine[@]}" "$exe/hold_file.exe" liblist.gam "$1") >"$work/held" &
   for _ in $(seq 400); do grep -q held "$work/held" && return 0; sleep 0.025; done
   echo "FAIL the helper never held liblist.gam"; exit 1
 }
 
-# setup plain|installed
-setup() {
-  rm -rf "$mod" && mkdir "$mod" && cp "$examples/firearms/liblist.gam" "$mod/" && library "$mod"
-  [ "$1" = installed ] && (cd "$mod" && "${wine[@]}" "$exe/install.exe")
-}
-
-
-# check WHAT PROGRAM START MS STATUS LINES END: from the START state, holds
-# liblist.gam for MS, runs PROGRAM, and wants STATUS, LINES lines on
-# standard error and the folder as PROGRAM leaves it without a hold (END =
-# done) or as it was (END = unchanged).
-check() {
-  local what=$1 program=$2 start=$3 ms=$4 want=$5 lines=$6 end=$7 expected status began took
-  setup "$start"
-  if [ "$end" = done ]; then
-    (cd "$mod" && "${wine[@]}" "$exe/$program.exe")
-  fi
-  expected=$(state "$mod")
-  setup "$start"
-  hold "$ms"
-  began=$(date +%s%N)
-  (cd "$mod" && timeout 60 "${wine[@]}" "$exe/$program.exe") >"$work/out" 2>"$work/err"
-  status=$?
-  took=$(( ($(date +%s%N) - began) / 1000000 ))
+# held WHAT PROGRAM FROM MS STATUS END: runs PROGRAM in a folder laid out as
+# FROM, its liblist.gam held for MS; wants STATUS, as many lines on standard
+# error (0 or 1), none on standard output, and the folder as END.
+held() {
+  setup "$mod" "$fa/$3"
+  hold "$4"
+  clock "$mod" "${wine[@]}" "$exe/$2.exe" >"$work/out" 2>"$work/err"
   wait
-  local said=$(wc -l < "$work/err") now=$(state "$mod")
-  if [ "$status" = "$want" ] && [ "$said" = "$lines" ] && [ ! -s "$work/out" ] && [ "$now" = "$expected" ]; then
-    echo "ok   $what ($took ms): $(tr -d '\r' < "$work/err")"
-  else
-    fail "$what: status $status, $said lines: $(cat "$work/err"), folder: $now, wanted $expected"
-  fi
+  local said=$(wc -l <"$work/err") now=$(state "$mod")
+  if [ "$status $said" = "$5 $5" ] && [ ! -s "$work/out" ] && [ "$now" = "$(golden "$fa/$6")" ]; then echo "ok   $1 ($took ms): $(tr -d '\r' <"$work/err")"
+  else fail "$1: status $status, $said lines: $(cat "$work/err"), folder: $now, wanted $6"; fi
 }
 
-check "install, liblist.gam held 300 ms" install plain 300 0 0 done
-check "uninstall, liblist.gam held 300 ms" uninstall installed 300 0 0 done
-check "install, liblist.gam held 5 s" install plain 5000 1 1 unchanged
-check "uninstall, liblist.gam held 5 s" uninstall installed 5000 1 1 unchanged
+held "install, liblist.gam held 300 ms" install before 300 0 after
+held "uninstall, liblist.gam held 300 ms" uninstall after 300 0 before
+held "install, liblist.gam held 5 s" install before 5000 1 before
+held "uninstall, liblist.gam held 5 s" uninstall after 5000 1 after
+
 # double_click DIR PROGRAM [ARG]: runs PROGRAM in DIR with a console of its
-# own, as Explorer does (ARG: a folder dropped onto it); sets status and
-# took (ms).
-double_click() {
-  local began=$(date +%s%N)
-  timeout 60 "${wine[@]}" start /d "Z:${1//\//\\}" /wait /unix "$exe/$2.exe" ${3:+"$3"} >/dev/null 2>&1
-  status=$?
-  took=$(( ($(date +%s%N) - began) / 1000000 ))
-}
+# own, as Explorer does (ARG: a folder dropped onto it).
+double_click() { clock "$1" "${wine[@]}" start /d "Z:${1//\//\\}" /wait /unix "$exe/$2.exe" ${3:+"$3"} >/dev/null 2>&1; }
 
-# timed WHAT WANT STATUS LEAST MOST: STATUS and took within LEAST..MOST ms.
+# timed WHAT WANT LEAST MOST: status WANT, and took within LEAST..MOST ms.
 timed() {
-  if [ "$status" = "$2" ] && [ "$took" -ge "$3" ] && [ "$took" -le "$4" ]; then
-    echo "ok   $1 (status $status, $took ms)"
-  else
-    fail "$1: status $status after $took ms, wanted $2 within $3..$4 ms"
-  fi
+  if [ "$status" = "$2" ] && [ "$took" -ge "$3" ] && [ "$took" -le "$4" ]; then echo "ok   $1 (status $status, $took ms)"
+  else fail "$1: status $status after $took ms, wanted $2 within $3..$4 ms"; fi
 }
 
-setup plain
+setup "$mod" "$fa/before"
 double_click "$mod" install
 timed "double-clicked install shows its outcome for about 3 s" 0 2500 8000
 [ -f "$mod/liblist_tv_backup.gam" ] || fail "double-clicked install did not switch"
@@ -96,9 +77,7 @@ timed "double-clicked with an argument, shown for about 10 s" 1 9000 20000
 # A second run while the first one's window is still open is not held up.
 double_click "$mod" install &
 sleep 1.5
-began=$(date +%s%N)
-(cd "$mod" && "${wine[@]}" "$exe/uninstall.exe") >"$work/out" 2>&1
-status=$? took=$(( ($(date +%s%N) - began) / 1000000 ))
+clock "$mod" "${wine[@]}" "$exe/uninstall.exe" >"$work/out" 2>&1
 wait
 timed "a run beside an open window is not held up; from the test's console it is silent and quick" 0 0 2000
 [ -s "$work/out" ] && fail "it printed: $(cat "$work/out")"
