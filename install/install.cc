@@ -133,6 +133,7 @@ Decision<Step> decide_switch(const Facts& facts, const Library& library) {
                         "liblist_tv_backup.gam",
                         "switched liblist.gam to the bot, from the original kept "
                         "as liblist_tv_backup.gam",
+                        {},
                         {}});
   if (backup == Kind::unreadable) return {plan_end(failed(cannot_open(facts.backup, kBackupFile)))};
   const Text& text = facts.text;
@@ -141,24 +142,40 @@ Decision<Step> decide_switch(const Facts& facts, const Library& library) {
   // the original.
   if (text.bot_lines) return {plan_end(no_change("the bot is installed already"))};
   if (backup == Kind::regular)
-    return {plan_end(failed(refusal(!text.found_mpentity ? kHeadlessConfig
-                                    : text.bot_comments  ? kBotLineDeleted
-                                                         : kStaleBackup)))};
+    return {plan_end(failed(!text.found_mpentity ? refusal(kHeadlessConfig)
+                            : text.bot_comments  ? bot_line_deleted()
+                                                 : refusal(kStaleBackup)))};
   return plan_switch(facts, library, Step::switch_to_bot, kConfigFile,
                      {"switch liblist.gam to the bot, keeping the original as "
                       "liblist_tv_backup.gam",
                       "switched liblist.gam to the bot; the original is kept as "
                       "liblist_tv_backup.gam",
-                      {}});
+                      {},
+                        {}});
+}
+
+// What a switch that replaces the engine's active entry of MetaMod, with
+// the key |key|, must not leave unsaid: MetaMod and every plugin it loaded
+// are gone, and the bot is loaded directly.
+std::string_view metamod_warning(std::string_view key) {
+  if (key == "gamedll")
+    return "the switch replaces the active gamedll entry, which loads MetaMod, so MetaMod "
+           "and its plugins will no longer load; \"AdminMod/MetaMod users\" in "
+           "README-tavrel.txt says how to keep them";
+  return "the switch replaces the active gamedll_linux entry, which loads MetaMod, so "
+         "MetaMod and its plugins will no longer load; \"AdminMod/MetaMod users\" in "
+         "README-tavrel.txt says how to keep them";
 }
 
 Decision<Step> decide(const Facts& facts, const Library& library) {
   Decision<Step> decision = decide_switch(facts, library);
+  Words& words = decision.plan.outcome.words;
   // Where this system's engine loads the game's own library whatever
   // liblist.gam says for Windows, a success says so.
   if (facts.text.read && library.path == nullptr && decision.plan.outcome.status == kDone)
-    decision.plan.outcome.words.note =
-        "this game's Linux server keeps loading its own library; only Windows loads the bot";
+    words.note = "this game's Linux server keeps loading its own library; only Windows loads the bot";
+  if (decision.step != Step::none && facts.text.metamod_entry)
+    words.warning = metamod_warning(engine_entry_replaced(facts.text.dod));
   return decision;
 }
 

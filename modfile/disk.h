@@ -273,6 +273,11 @@ SystemError touch_name(const char* name);
 // The system the programs are built for, as its users call it.
 extern const char kSystemName[];
 
+// How a user of this system puts the backup back by hand: the words after
+// "or" in an advice that ends "to get ... back", with the backup named
+// (|named|) or called "it".
+const char* rename_back_by_hand(bool named);
+
 // What separates the folders of a path: '/', or '\\' on Windows.
 extern const char kPathSeparator;
 
@@ -281,3 +286,8 @@ extern const char kPathSeparator;
 // game, as a path from the mod folder; nullptr where it loads the game's
 // own library instead.
 const char* bot_library(bool dod);
+
+// The key of the entry in liblist.gam that names the library this
+// system's engine loads, for Day of Defeat (|dod|) or another game, where
+// install replaces that entry; nullptr where install keeps it.
+const char* engine_entry_replaced(bool dod);

@@ -45,7 +45,7 @@ Outcome did_change(Words words) {
 
 Outcome no_change(std::string_view words) {
   Outcome outcome;
-  outcome.words = {words, words, {}};
+  outcome.words = {words, words, {}, {}};
   return outcome;
 }
 
@@ -76,6 +76,16 @@ std::optional<Failure> cannot_use(const Found& found, const Text& text, const ch
 Failure too_large(const char* action, const char* name) {
   static_assert(kLargestBuild == 16u << 20, "the refusal names the limit");
   return refusal("it is larger than 16 MiB, far beyond any real liblist.gam", action, name);
+}
+
+Failure bot_line_deleted() {
+  Failure failure = refusal(
+      "liblist.gam has the bot's comment lines but none of its gamedll lines, so the bot's line "
+      "was probably deleted by hand, and liblist_tv_backup.gam holds your original from before "
+      "the install; put the bot's gamedll line back (commented out, for MetaMod), or ");
+  failure.text[1] = rename_back_by_hand(true);
+  failure.text[2] = " to get your original back";
+  return failure;
 }
 
 // --- What the folder holds ---------------------------------------------------------

@@ -45,8 +45,8 @@ inline constexpr size_t kLargestBuild = 16u << 20;
 enum class Game { firearms, day_of_defeat, battle_grounds, global_warfare, unknown };
 
 // What one reading of a mod description file found.  The head is every
-// piece up to and including the first one that holds "mpentity"; without
-// one, the whole file.
+// piece up to and including the first one that holds "mpentity", and the
+// rest of its line; without one, the whole file.
 struct Text {
   // The bytes read (on Windows CR LF as LF), from the start; the reading
   // stops after the bot's lines, which nothing that follows can outweigh.
@@ -69,8 +69,12 @@ struct Text {
   // Before any of them, a piece after the head names only the bot: the
   // bot's comment lines, left where its entry was deleted by hand.
   bool bot_comments = false;
-  // Where the tail starts: the first piece after the head that holds
-  // "gamedll_osx" (Day of Defeat) or "gamedll_linux"; kNone for none.
+  // A line that install replaces is the active entry that this system's
+  // engine loads, and it loads MetaMod (see engine_entry_replaced()).
+  bool metamod_entry = false;
+  // Where the tail starts: the start of the first line after the head
+  // with a piece that holds "gamedll_osx" (Day of Defeat) or
+  // "gamedll_linux"; kNone for none.
   static constexpr size_t kNone = static_cast<size_t>(-1);
   size_t tail_start = kNone;
 
@@ -161,6 +165,10 @@ struct Words {
   std::string_view would;
   std::string_view did;
   std::string_view note;  // said after them, where set
+  // Said after them too, and by a run without --dry-run or --verbose on
+  // standard error as "PROGRAM: note: WARNING", where set: what a user
+  // must not miss.
+  std::string_view warning;
 };
 
 // How a run ends.
@@ -236,12 +244,7 @@ bool clears_leftover(const Facts& facts);
 // The refusal of both programs where a backup stands beside a liblist.gam
 // from which the bot's entry was deleted by hand: the backup is no stale
 // copy but the original, and must not be deleted.
-inline constexpr char kBotLineDeleted[] =
-    "liblist.gam has the bot's comment lines but none of its gamedll lines, so "
-    "the bot's line was probably deleted by hand, and liblist_tv_backup.gam holds "
-    "your original from before the install; put the bot's gamedll line back "
-    "(commented out, for MetaMod), or rename liblist_tv_backup.gam to liblist.gam "
-    "to get your original back";
+Failure bot_line_deleted();
 
 // --- Replacing liblist.gam --------------------------------------------------------------
 

@@ -28,6 +28,14 @@ const char* bot_library(bool dod) {
   return dod ? "tavrel/tavrel.so" : nullptr;
 }
 
+const char* rename_back_by_hand(bool named) {
+  return named ? "rename liblist_tv_backup.gam to liblist.gam" : "rename it to liblist.gam";
+}
+
+const char* engine_entry_replaced(bool dod) {
+  return dod ? "gamedll_linux" : nullptr;
+}
+
 // How long a run waits for another run in the same folder to finish.
 static constexpr long long kLockWaitMs = 5000;
 
@@ -51,6 +59,8 @@ SystemError out_of_memory() {
 
 void describe(SystemError error, Bytes& line) {
   (void)line.append(std::strerror(static_cast<int>(error.code())));
+  // Mostly a folder of another account's, run by the wrong account.
+  if (error.code() == EACCES) (void)line.append(" (run the program as the account that owns the mod folder)");
 }
 
 bool not_permitted(SystemError error) {

@@ -108,6 +108,7 @@ int answer(const About& about, std::string_view word) {
 // The words of the second name's removal, said before the program's own.
 const Words kDropSecondName = {"remove liblist_tv_backup.gam, only a second name of liblist.gam",
                                "removed liblist_tv_backup.gam, only a second name of liblist.gam",
+                               {},
                                {}};
 
 }  // namespace
@@ -211,18 +212,23 @@ int Run::report(const Plan& plan, const Outcome& outcome) {
     return finish(kNothingHere);
   }
   bool changes = plan.changes || plan.drops_second_name;
-  if (!dry_run_ && !verbose_) return finish(kDone);
+  const Words& words = outcome.words;
+  if (!dry_run_ && !verbose_) {
+    if (!words.warning.empty()) {
+      for (std::string_view part : {std::string_view(": note: "), words.warning}) (void)line.append(part);
+      (void)put_line(line, stderr);
+    }
+    return finish(kDone);
+  }
   (void)line.append(dry_run_ ? (changes ? ": would change: " : ": no change: ")
                              : (outcome.made_change || plan.drops_second_name ? ": changed: " : ": no change: "));
   if (plan.drops_second_name) {
     (void)line.append(dry_run_ ? kDropSecondName.would : kDropSecondName.did);
     (void)line.append(plan.changes ? ", then " : "; ");
   }
-  (void)line.append(dry_run_ ? outcome.words.would : outcome.words.did);
-  if (!outcome.words.note.empty()) {
-    (void)line.append("; ");
-    (void)line.append(outcome.words.note);
-  }
+  (void)line.append(dry_run_ ? words.would : words.did);
+  for (std::string_view more : {words.note, words.warning})
+    if (!more.empty()) (void)(line.append("; ") && line.append(more));
   // The switch stands even where the line is lost (a closed pipe).
   (void)put_line(line, stdout);
   return finish(kDone);

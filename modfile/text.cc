@@ -50,26 +50,87 @@ Mention mention_of(std::string_view piece) {
   return found;
 }
 
-// Takes the piece that starts |at| bytes into the file into |text|: false
-// once nothing that follows can change what the programs decide.
-bool take_piece(Text& text, std::string_view piece, size_t at) {
-  if (!text.found_mpentity) {
-    std::string_view end = line_end_of(piece);
-    if (text.first_end.empty()) text.first_end = end;
-    text.head_ends_line = !end.empty();
-    text.dod = text.dod || holds(piece, "Day of Defeat");
-    text.game = std::min(text.game, title_of(piece));
-    text.head_size = at + piece.size();
-    text.found_mpentity = holds(piece, "mpentity");
+// Whether |piece|, the first of its line, is an active entry of |key| (its
+// first non-blank characters are the key itself, so not "//") that names
+// MetaMod, in any ASCII case.
+bool loads_metamod(std::string_view piece, std::string_view key) {
+  size_t start = piece.find_first_not_of(" \t");
+  if (start == std::string_view::npos || piece.compare(start, key.size(), key) != 0) return false;
+  size_t after = start + key.size();
+  if (after < piece.size() && piece[after] != ' ' && piece[after] != '\t' && piece[after] != '"')
+    return false;
+  std::string_view rest = piece.substr(after);
+  return std::search(rest.begin(), rest.end(), std::begin("metamod"), std::end("metamod") - 1,
+                     [](char a, char b) { return (a >= 'A' && a <= 'Z' ? static_cast<char>(a + 32) : a) == b; }) != rest.end();
+}
+
+// Reads a text piece by piece: the head up to the end of the line that
+// holds the first "mpentity", then the rest, tested line by line for what
+// install replaces and piece by piece for the bot's lines.
+class Reader {
+ public:
+  explicit Reader(Text& text) : text_(text) {}
+  // Takes the piece that starts |at| bytes into the file: false once
+  // nothing that follows can change what the programs decide.
+  bool take(std::string_view piece, size_t at);
+  // Ends the reading at the end of the file.
+  void end() { text_.metamod_entry = text_.metamod_entry || line_loads_metamod_; }
+
+ private:
+  void take_head(std::string_view piece, size_t at);
+  void take_rest(std::string_view piece, size_t at);
+
+  Text& text_;
+  bool in_head_ = true;     // the head goes on to the end of its last line
+  bool line_start_ = true;  // the next piece starts a line
+  size_t line_at_ = 0;      // where the current line starts
+  bool line_loads_metamod_ = false;  // the current line, replaced so far,
+                                     // is the engine's entry of MetaMod
+};
+
+void Reader::take_head(std::string_view piece, size_t at) {
+  std::string_view end = line_end_of(piece);
+  if (text_.first_end.empty()) text_.first_end = end;
+  text_.head_ends_line = !end.empty();
+  text_.head_size = at + piece.size();
+  // Only the pieces up to the first that holds "mpentity" are tested; the
+  // rest of its line is the head's for its bytes only.
+  if (!text_.found_mpentity) {
+    text_.dod = text_.dod || holds(piece, "Day of Defeat");
+    text_.game = std::min(text_.game, title_of(piece));
+    text_.found_mpentity = holds(piece, "mpentity");
+  }
+  in_head_ = !text_.found_mpentity || !text_.head_ends_line;
+}
+
+void Reader::take_rest(std::string_view piece, size_t at) {
+  if (line_start_) {
+    line_at_ = at;
+    const char* key = engine_entry_replaced(text_.dod);
+    line_loads_metamod_ = text_.tail_start == Text::kNone && key != nullptr && loads_metamod(piece, key);
+  }
+  // The tail starts at the start of the line that holds its marker.
+  if (text_.tail_start == Text::kNone && holds(piece, text_.dod ? "gamedll_osx" : "gamedll_linux")) {
+    text_.tail_start = line_at_;
+    line_loads_metamod_ = false;
+  }
+  line_start_ = piece.ends_with('\n');
+  if (line_start_) {
+    end();
+    line_loads_metamod_ = false;
+  }
+  Mention mention = mention_of(piece);
+  text_.bot_comments = text_.bot_comments || mention == Mention::bot;
+  text_.bot_lines = mention == Mention::library;
+}
+
+bool Reader::take(std::string_view piece, size_t at) {
+  if (in_head_) {
+    take_head(piece, at);
     return true;
   }
-  if (text.tail_start == Text::kNone &&
-      holds(piece, text.dod ? "gamedll_osx" : "gamedll_linux"))
-    text.tail_start = at;
-  Mention mention = mention_of(piece);
-  text.bot_comments = text.bot_comments || mention == Mention::bot;
-  text.bot_lines = mention == Mention::library;
-  return !text.bot_lines;
+  take_rest(piece, at);
+  return !text_.bot_lines;
 }
 
 // The length of the piece that starts |at| bytes into |bytes|: up to and
@@ -92,6 +153,7 @@ Text read_mod_text(int fd, size_t size) {
   text.too_large = size > kLargestBuild;
   // Room for the whole file and the read that finds its end, at once.
   (void)bytes.room((text.too_large ? 0 : size) + kBlock);
+  Reader reader(text);
   size_t tested = 0;   // bytes of |bytes| in pieces already taken
   size_t dropped = 0;  // bytes dropped from the front, past kLargestBuild
   bool at_end = false;
@@ -106,7 +168,7 @@ Text read_mod_text(int fd, size_t size) {
     bytes.keep(got.value);
     at_end = got.value == 0;
     for (size_t length; (length = piece_length(bytes.view(), tested, at_end)) > 0; tested += length) {
-      if (!take_piece(text, std::string_view(bytes.view().data() + tested, length), dropped + tested)) {
+      if (!reader.take(std::string_view(bytes.view().data() + tested, length), dropped + tested)) {
         at_end = true;  // what follows cannot change the decision
         break;
       }
@@ -119,6 +181,7 @@ Text read_mod_text(int fd, size_t size) {
       text.too_large = true;
     }
   }
+  reader.end();
   if (text.too_large) bytes.clear();
   text.read = true;
   return text;

@@ -19,6 +19,18 @@ const char* bot_library(bool dod) {
   return dod ? "tavrel\\tav_rel.dll" : "tav_rel\\tav_rel.dll";
 }
 
+const char* rename_back_by_hand(bool named) {
+  // A file cannot be renamed over another here, and Explorer hides the
+  // .gam ending: typed with it, the name becomes liblist.gam.gam.
+  return named ? "delete liblist.gam, then rename liblist_tv_backup.gam to liblist (Windows hides "
+                 "the .gam ending)"
+               : "delete liblist.gam, then rename the backup to liblist (Windows hides the .gam ending)";
+}
+
+const char* engine_entry_replaced(bool) {
+  return "gamedll";
+}
+
 // How long a run waits for another run in the same folder to finish.
 static constexpr DWORD kLockWaitMs = 5000;
 
@@ -79,6 +91,9 @@ void describe(SystemError error, Bytes& line) {
   if (code == ERROR_ACCESS_DENIED)
     (void)line.append(" (under Program Files, run the program as administrator or move the "
                       "game out of it; a read-only liblist.gam, clear that in its properties)");
+  // A file dropped onto the program instead of its folder.
+  if (code == ERROR_DIRECTORY)
+    (void)line.append(" (name the mod folder itself, or drop the folder onto the program, not a file in it)");
 }
 
 bool not_permitted(SystemError) {

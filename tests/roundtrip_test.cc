@@ -38,9 +38,9 @@ const char* const kLines[] = {
     "gamedll \"tav_rel\\tav_rel.dll\"", "//gamedll \"TavRel\\TAV_REL.dll\"",
     "gamedll_linux \"tavrel/TAVREL.so\"", "// Tavrel Linux setting",
     "// Tavrel LAN game setting (if you aren't using any AdminMod/MetaMod)",
-    "// Tavrel setting when you ARE using AdminMod/MetaMod",
+    "// Tavrel setting when you ARE using AdminMod/MetaMod", "Tav_Rel.dll, named first on its line",
 };
-const char* const kMarkers[] = {"mpentity", "gamedll_linux", "gamedll_osx",
+const char* const kMarkers[] = {"mpentity", "gamedll_linux", "gamedll_osx", "TAVREL.so", "tav_rel.DLL",
                                 "Day of Defeat", "game", "Firearms"};
 
 // A line of 240 to 270 characters with a marker at a random place, often
@@ -112,9 +112,10 @@ std::string ended(const std::string& block, const std::string& line_end) {
   return out;
 }
 
-// What the programs must make of a file: |head| pieces up to the first
-// that holds "mpentity" (none: |head| is 0), whether a later piece names
-// the bot's library, and the files that install and a rebuild must write.
+// What the programs must make of a file: |head| pieces, up to the first
+// that holds "mpentity" and on to the end of its line (none: |head| is 0),
+// whether a later piece names the bot's library, and the files that
+// install and a rebuild must write.
 struct Expected {
   size_t head = 0;
   bool bot = false;
@@ -124,9 +125,11 @@ struct Expected {
 Expected expect(const std::string& text) {
   std::vector<std::string> pieces = pieces_of(text);
   Expected e;
-  for (size_t i = 0; i < pieces.size() && e.head == 0; ++i)
-    if (has(pieces[i], "mpentity")) e.head = i + 1;
+  size_t tested = 0;  // the pieces tested for titles: up to the first "mpentity"
+  while (tested < pieces.size() && e.head == 0)
+    if (has(pieces[tested++], "mpentity")) e.head = tested;
   if (e.head == 0) return e;
+  while (e.head < pieces.size() && pieces[e.head - 1].back() != '\n') ++e.head;
   std::string head;
   const char* first_end = nullptr;
   bool dod = false;
@@ -134,8 +137,9 @@ Expected expect(const std::string& text) {
   for (size_t i = 0; i < e.head; ++i) {
     const std::string& p = pieces[i];
     head += p;
-    dod = dod || has(p, "Day of Defeat");
     if (!first_end && p.back() == '\n') first_end = p.size() >= 2 && p[p.size() - 2] == '\r' ? "\r\n" : "\n";
+    if (i >= tested) continue;
+    dod = dod || has(p, "Day of Defeat");
     int title = !has(p, "game") ? 4 : has(p, "Firearms") || has(p, "FireArms") ? 0
               : has(p, "Day of Defeat") ? 1 : has(p, "Battle Grounds") ? 2
               : has(p, "Global Warfare") ? 3 : 4;
@@ -143,14 +147,19 @@ Expected expect(const std::string& text) {
   }
   const std::string line_end = first_end ? first_end : "\n";
   e.installed = head + ended(dod ? kDodBot : kBot, line_end);
-  bool copying = false;
+  // The tail: from the start of the line with the first piece that holds
+  // the marker.
+  std::string line, tail;
   for (size_t i = e.head; i < pieces.size(); ++i) {
     std::string lower = pieces[i];
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     e.bot = e.bot || has(lower, "tav_rel.dll") || has(lower, "tavrel.so");
-    copying = copying || has(pieces[i], dod ? "gamedll_osx" : "gamedll_linux");
-    if (copying) e.installed += pieces[i];
+    line += pieces[i];
+    if (tail.empty() && has(pieces[i], dod ? "gamedll_osx" : "gamedll_linux")) tail = line;
+    else if (!tail.empty()) tail += pieces[i];
+    if (pieces[i].back() == '\n') line.clear();
   }
+  e.installed += tail;
   if (game < 4) e.rebuilt = head + (head.back() == '\n' ? "" : line_end) + ended(kGames[game], line_end);
   return e;
 }

@@ -75,14 +75,20 @@ bool can_rebuild(const Text& text) {
 }
 
 const Words kRestore = {"restore the original liblist.gam from liblist_tv_backup.gam",
-                        "restored the original liblist.gam from liblist_tv_backup.gam", {}};
+                        "restored the original liblist.gam from liblist_tv_backup.gam", {}, {}};
 const Words kRebuild = {"rebuild liblist.gam with the game's own library entries",
-                        "rebuilt liblist.gam with the game's own library entries", {}};
+                        "rebuilt liblist.gam with the game's own library entries", {}, {}};
 
-const char kStaleBackup[] =
-    "liblist.gam has none of the bot's lines, and liblist_tv_backup.gam is an "
-    "older copy of it; delete the backup, or rename it to liblist.gam to get "
-    "that copy back";
+// A liblist.gam without the bot's lines beside a backup: the backup is
+// older, and putting it back would undo the update.
+Failure stale_backup() {
+  Failure failure = refusal(
+      "liblist.gam has none of the bot's lines, so it was probably replaced by a game update or "
+      "a file check, and liblist_tv_backup.gam is an older copy of it; delete the backup, or ");
+  failure.text[1] = rename_back_by_hand(false);
+  failure.text[2] = " to get that copy back";
+  return failure;
+}
 const char kUnknownGame[] =
     "liblist.gam still has the bot's lines, there is no liblist_tv_backup.gam to "
     "restore, and its game is not one whose own entries uninstall knows; take "
@@ -114,7 +120,7 @@ Decision<Step> plan_restore(const Facts& facts) {
     // A liblist.gam without the bot's lines beside a backup was put there
     // since the install (a game update): the backup is older.
     if (text.found_mpentity && !text.bot_lines)
-      return {plan_end(failed(refusal(text.bot_comments ? kBotLineDeleted : kStaleBackup)))};
+      return {plan_end(failed(text.bot_comments ? bot_line_deleted() : stale_backup()))};
   }
   if (!facts.backup.here)
     return {plan_end(failed(refusal("it leads to a file in another place, which "
