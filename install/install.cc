@@ -76,8 +76,9 @@ Library look_for_library(const Facts& facts) {
 // install's own steps.
 enum class Step {
   none,
-  switch_to_bot,  // build from liblist.gam, keep the original
-  finish_switch,  // build from the backup alone
+  switch_to_bot,       // build from liblist.gam, keep the original
+  finish_switch,       // build from the backup alone
+  switch_beside_copy,  // build from liblist.gam beside a backup of the same bytes
 };
 
 const char kStaleBackup[] =
@@ -112,9 +113,9 @@ Decision<Step> plan_switch(const Facts& facts, const Library& library, Step step
                                     "cannot find \"mpentity\" in", source_name)))};
   if (text.too_large) return {plan_end(failed(too_large("cannot build from", source_name)))};
   if (auto refused = refuse_without_library(library, step)) return {plan_end(failed(*refused))};
-  // From liblist.gam, its name gets a second one and is then replaced; the
-  // backup alone is only read.
-  Touches touches{step == Step::switch_to_bot ? Touch::replaced : Touch::none, Touch::none, true};
+  // liblist.gam is replaced (after it gets a second name, where it is the
+  // original); a backup alone is only read.
+  Touches touches{step == Step::finish_switch ? Touch::none : Touch::replaced, Touch::none, true};
   if (auto refused = refuse_unchangeable(facts, touches)) return {plan_end(failed(*refused))};
   return {plan_change(words), step};
 }
@@ -141,6 +142,16 @@ Decision<Step> decide_switch(const Facts& facts, const Library& library) {
   // Installed already; a backup made now would hold the bot's lines, not
   // the original.
   if (text.bot_lines) return {plan_end(no_change("the bot is installed already"))};
+  // A game update that put the same file back leaves a backup that holds
+  // nothing liblist.gam does not: it stays as the original.
+  if (backup == Kind::regular && facts.backup_same)
+    return plan_switch(facts, library, Step::switch_beside_copy, kConfigFile,
+                       {"switch liblist.gam to the bot, keeping liblist_tv_backup.gam, a copy of "
+                        "it, as the original",
+                        "switched liblist.gam to the bot; liblist_tv_backup.gam, a copy of it, is "
+                        "kept as the original",
+                        {},
+                        {}});
   if (backup == Kind::regular)
     return {plan_end(failed(!text.found_mpentity ? refusal(kHeadlessConfig)
                             : text.bot_comments  ? bot_line_deleted()
@@ -184,8 +195,8 @@ Outcome carry_out(Facts& facts, Step step, const Plan& plan) {
   // already.
   bool from_backup = step == Step::finish_switch;
   return replace_config(facts, from_backup ? facts.backup : facts.config,
-                        from_backup ? kBackupFile : kConfigFile,
-                        splice_bot_entry(facts.text), !from_backup, plan.outcome.words);
+                        from_backup ? kBackupFile : kConfigFile, splice_bot_entry(facts.text),
+                        step == Step::switch_to_bot, plan.outcome.words);
 }
 
 const Program<Library, Step> kInstall = {

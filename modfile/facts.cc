@@ -100,6 +100,12 @@ void read_folder(Facts& facts) {
   if (source.kind == Kind::regular) facts.text = read_mod_text(source.file.get(), source.size);
   facts.second_name = facts.backup.kind == Kind::regular &&
                       facts.config.kind == Kind::regular && facts.backup.id == facts.config.id;
+  const Text& text = facts.text;
+  if (facts.backup.kind == Kind::regular && !facts.second_name && &source == &facts.config &&
+      text.read && text.found_mpentity && !text.bot_lines && !text.too_large &&
+      facts.backup.size == facts.config.size)
+    // A comparison that cannot be read through counts as a difference.
+    facts.backup_same = same_bytes(facts.config.file.get(), facts.backup.file.get(), facts.config.size).value;
 }
 
 void release_originals(Facts& facts) {
@@ -139,29 +145,33 @@ std::optional<Failure> refuse_pinned(const Found& found, const char* name, Touch
   return refusal(pinned_because(found.pin), action, name);
 }
 
+// The refusal to rename or remove |found| at |name| in a sticky folder,
+// where only a file's owner, the folder's owner and root may.
+std::optional<Failure> refuse_sticky_owner(const Folder& folder, const Found& found,
+                                           std::string_view action, const char* name) {
+  if (!folder.sticky || folder.runner == 0 || found.owner < 0 || found.owner == folder.runner ||
+      folder.owner == folder.runner)
+    return std::nullopt;
+  Failure failure = refusal(", in a folder where only a file's owner, the folder's owner and root "
+                            "may rename or remove it (a sticky folder); run the program as that "
+                            "account or as root",
+                            action, name);
+  failure.user = found.owner;
+  return failure;
+}
+
 // The refusal to build where a leftover at the scratch name cannot be
 // cleared first.
 std::optional<Failure> refuse_leftover(const Facts& facts) {
   const Found& scratch = facts.scratch;
-  const Folder& folder = facts.folder;
   if (scratch.kind == Kind::folder)
     return refusal("it is a folder, where this program builds the new liblist.gam; "
                    "remove it, then run the program again",
                    "cannot remove", kScratchFile);
   if (scratch.kind == Kind::regular && scratch.pin != Pin::none)
     return refusal(pinned_because(scratch.pin), "cannot remove", kScratchFile);
-  // In a sticky folder only a file's owner, the folder's owner and root
-  // may remove a file.
-  if (scratch.kind != Kind::missing && scratch.owner >= 0 && folder.sticky && folder.runner != 0 &&
-      scratch.owner != folder.runner && folder.owner != folder.runner) {
-    Failure failure = refusal(", in a folder where only a file's owner, the folder's "
-                              "owner and root may remove it (a sticky folder); ask its "
-                              "owner to remove it",
-                              "cannot remove", kScratchFile);
-    failure.user = scratch.owner;
-    return failure;
-  }
-  return std::nullopt;
+  if (scratch.kind == Kind::missing) return std::nullopt;
+  return refuse_sticky_owner(facts.folder, scratch, "cannot remove", kScratchFile);
 }
 
 }  // namespace
@@ -176,6 +186,11 @@ std::optional<Failure> refuse_unchangeable(const Facts& facts, Touches touches) 
     return failed_call(facts.folder.write_error, "cannot write in", "the mod folder");
   if (auto refused = refuse_pinned(facts.config, kConfigFile, touches.config)) return refused;
   if (auto refused = refuse_pinned(facts.backup, kBackupFile, touches.backup)) return refused;
+  if (touches.backup != Touch::none)
+    if (auto refused = refuse_sticky_owner(facts.folder, facts.backup,
+                                           touches.backup == Touch::moved ? "cannot rename" : "cannot delete",
+                                           kBackupFile))
+      return refused;
   if (touches.builds) return refuse_leftover(facts);
   return std::nullopt;
 }

@@ -113,6 +113,10 @@ struct Facts {
   Found scratch;  // kScratchFile: a leftover of a run that was stopped
   // The backup name leads to kConfigFile's own file: no backup of its own.
   bool second_name = false;
+  // A backup beside a liblist.gam with an mpentity line and none of the
+  // bot's lines holds exactly its bytes (a game update put the same file
+  // back): nothing is lost without it.  Compared only in that state.
+  bool backup_same = false;
   // What stands at the backup name, as the decision sees it: nothing where
   // it is only a second name of kConfigFile, which a change removes first.
   Kind backup_kind() const { return second_name ? Kind::missing : backup.kind; }

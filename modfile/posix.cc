@@ -439,6 +439,32 @@ Result<size_t> read_text(int fd, std::span<char> buffer) {
   }
 }
 
+// Reads from |fd| at |offset| into all of |buffer|, as far as the file
+// goes: how many bytes.
+static Result<size_t> read_at(int fd, std::span<char> buffer, off_t offset) {
+  size_t got = 0;
+  while (got < buffer.size()) {
+    ssize_t part = pread(fd, buffer.data() + got, buffer.size() - got, offset + static_cast<off_t>(got));
+    if (part < 0 && errno == EINTR) continue;
+    if (part < 0) return {got, last_error()};
+    if (part == 0) break;
+    got += static_cast<size_t>(part);
+  }
+  return {got, SystemError()};
+}
+
+Result<bool> same_bytes(int a, int b, std::uint64_t size) {
+  char one[16384], other[16384];
+  for (std::uint64_t at = 0; at <= size; at += sizeof one) {
+    Result<size_t> got_one = read_at(a, one, static_cast<off_t>(at));
+    Result<size_t> got_other = read_at(b, other, static_cast<off_t>(at));
+    if (got_one.error || got_other.error) return {false, got_one.error ? got_one.error : got_other.error};
+    if (got_one.value != got_other.value || std::memcmp(one, other, got_one.value) != 0) return {false, {}};
+    if (got_one.value < sizeof one) break;
+  }
+  return {true, {}};
+}
+
 Result<Descriptor> create_file(const char* name) {
   // O_EXCL fails on any existing name, a link included, and follows none.
   Descriptor file(open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,

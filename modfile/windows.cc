@@ -547,6 +547,33 @@ Result<size_t> read_text(int fd, std::span<char> buffer) {
   return {out, SystemError()};
 }
 
+// Reads all of |buffer| from |fd| as bytes, as far as the file goes: how
+// many.
+static Result<size_t> read_bytes(int fd, std::span<char> buffer) {
+  size_t got = 0;
+  while (got < buffer.size()) {
+    int part = _read(fd, buffer.data() + got, static_cast<unsigned>(buffer.size() - got));
+    if (part < 0) return {got, last_error()};
+    if (part == 0) break;
+    got += static_cast<size_t>(part);
+  }
+  return {got, SystemError()};
+}
+
+Result<bool> same_bytes(int a, int b, std::uint64_t size) {
+  // The descriptors read bytes (_O_BINARY), from the start.
+  if (_lseeki64(a, 0, SEEK_SET) < 0 || _lseeki64(b, 0, SEEK_SET) < 0) return {false, last_error()};
+  char one[16384], other[16384];
+  for (std::uint64_t at = 0; at <= size; at += sizeof one) {
+    Result<size_t> got_one = read_bytes(a, one);
+    Result<size_t> got_other = read_bytes(b, other);
+    if (got_one.error || got_other.error) return {false, got_one.error ? got_one.error : got_other.error};
+    if (got_one.value != got_other.value || std::memcmp(one, other, got_one.value) != 0) return {false, {}};
+    if (got_one.value < sizeof one) break;
+  }
+  return {true, {}};
+}
+
 Result<Descriptor> create_file(const char* name) {
   // CREATE_NEW fails on any existing name.  The file is never read-only:
   // the next switch renames over it.

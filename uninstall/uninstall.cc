@@ -103,11 +103,28 @@ enum class Step {
   restore,                // rename the backup over liblist.gam
   rebuild,                // build from liblist.gam's head
   rebuild_beside_backup,  // the same, the backup unreadable
+  remove_copy,            // remove a backup of the same bytes as liblist.gam
 };
 
 // uninstall reads no facts of its own.
 struct Nothing {};
 Nothing read_nothing(const Facts&) { return {}; }
+
+const Words kRemoveCopy = {"remove liblist_tv_backup.gam, a copy of liblist.gam",
+                           "removed liblist_tv_backup.gam, a copy of liblist.gam", {}, {}};
+
+// The plan to remove a backup that holds exactly the bytes of liblist.gam,
+// which has none of the bot's lines: a game update put the same file back,
+// and nothing is lost without the copy.
+Decision<Step> plan_remove_copy(const Facts& facts) {
+  if (!facts.backup.here)
+    return {plan_end(failed(refusal("it leads to a file in another place, which removing it "
+                                    "would remove; remove the link itself by hand",
+                                    "cannot delete", kBackupFile)))};
+  if (auto refused = refuse_unchangeable(facts, {Touch::none, Touch::replaced, false}))
+    return {plan_end(failed(*refused))};
+  return {plan_change(kRemoveCopy), Step::remove_copy};
+}
 
 // The plan to put the backup back, where liblist.gam allows it.
 Decision<Step> plan_restore(const Facts& facts) {
@@ -119,6 +136,7 @@ Decision<Step> plan_restore(const Facts& facts) {
     if (auto unread = cannot_use(facts.config, text, kConfigFile)) return {plan_end(failed(*unread))};
     // A liblist.gam without the bot's lines beside a backup was put there
     // since the install (a game update): the backup is older.
+    if (text.found_mpentity && !text.bot_lines && facts.backup_same) return plan_remove_copy(facts);
     if (text.found_mpentity && !text.bot_lines)
       return {plan_end(failed(text.bot_comments ? bot_line_deleted() : stale_backup()))};
   }
@@ -196,6 +214,11 @@ Outcome carry_out(Facts& facts, Step step, const Plan&) {
   switch (step) {
     case Step::restore:
       return restore_backup(facts);
+    case Step::remove_copy: {
+      release_originals(facts);
+      if (SystemError error = remove_name(kBackupFile)) return failed(failed_call(error, "cannot delete", kBackupFile));
+      return did_change(kRemoveCopy);
+    }
     case Step::rebuild_beside_backup: {
       Outcome rebuilt = rebuild(facts);
       // A look that failed (an I/O error, say) may have taken a free name
