@@ -102,7 +102,8 @@ int answer(const About& about, std::string_view word) {
     for (const char* text : {about.usage, kOptions, about.success, kMoreStatuses})
       (void)std::fputs(text, stdout);
   }
-  return std::fflush(stdout) == 0 ? kDone : kFailed;
+  // A text that could not be written all fails, wherever it failed.
+  return std::fflush(stdout) == 0 && !std::ferror(stdout) ? kDone : kFailed;
 }
 
 // The words of the second name's removal, said before the program's own.
