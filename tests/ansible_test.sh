@@ -69,6 +69,13 @@ check "check mode: only the mod folders changed" "alpha changed=1 beta changed=1
   "$(sed -n 's/^\([a-z]*\) *: ok=[0-9]* *changed=\([0-9]*\) .*/\1 changed=\2/p' "$work/a/log" | sort | xargs)"
 check "installed, then not installed" "$changed"$'\n'"$changed" "$(play; play -e tavrel_switch_state=uninstalled)"
 check "not installed: the originals back, byte for byte" "$(files "$work/orig")" "$(files "$work")"
+# A game update that put the very same file back: switched again, the
+# backup kept as the original; after another, the copies removed.
+update() { for mod in $mods; do cp "$work/$mod/liblist_tv_backup.gam" "$work/$mod/liblist.gam"; done; }
+play >/dev/null && update && check "after an update that put back the same file: switched again" "$changed" "$(play)"
+check "... each file as the programs make it alone" "$(files "$work/alone")" "$(files "$work")"
+update && check "and not installed: the copies removed, the originals as they were" "$changed"$'\n'"$(files "$work/orig")" \
+  "$(play -e tavrel_switch_state=uninstalled; files "$work")"
 # A stale backup, as a game update leaves it: an older liblist.gam.
 sed 1d "$work/alpha/dod/liblist.gam" >"$work/alpha/dod/liblist_tv_backup.gam"
 refused="alpha/dod failed: install: liblist.gam has none of the bot's lines, so it was probably replaced by a game update or a file check, and liblist_tv_backup.gam is an older copy of it"
