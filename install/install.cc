@@ -219,6 +219,6 @@ const Program<Library, Step> kInstall = {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  return run_program(kInstall, argc, argv);
+int program_main(std::span<const char* const> words) {
+  return run_program(kInstall, words);
 }

@@ -10,6 +10,15 @@
 #include <string_view>
 #include <utility>
 
+// The |count| bytes of |text| from |at| on, as many as there are: like
+// substr(), but without its exception, which would bring the C++ runtime's
+// exception support into the programs.
+inline std::string_view part_of(std::string_view text, size_t at,
+                                size_t count = std::string_view::npos) {
+  at = std::min(at, text.size());
+  return {text.data() + at, std::min(count, text.size() - at)};
+}
+
 // malloc() and realloc() rather than std::string, whose exceptions would
 // bring the C++ runtime's threads and locales into the static programs
 // (and new imports into the Windows ones).

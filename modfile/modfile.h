@@ -153,6 +153,13 @@ Failure failed_call(SystemError error, std::string_view action, std::string_view
 // A refusal for what the folder holds: "ACTION NAME: TEXT", or TEXT alone.
 Failure refusal(std::string_view text, std::string_view action = {}, std::string_view name = {});
 
+// A value made, or the failure that kept it from being made.
+template <class T>
+struct Made {
+  std::optional<T> value;
+  Failure failure;
+};
+
 // The exit statuses of both programs.
 enum Status {
   kDone = 0,         // the folder is in the state the program is for
@@ -354,9 +361,8 @@ class Run {
 // Runs |program| with its command line: reads the folder, decides, and
 // carries the plan out or shows it; prints the lines; the exit status.
 template <class Own, class Step>
-int run_program(const Program<Own, Step>& program, int argc, char** argv) {
-  CommandLine room;
-  Run run(program.about, command_words(argc, argv, room));
+int run_program(const Program<Own, Step>& program, std::span<const char* const> words) {
+  Run run(program.about, words);
   if (std::optional<int> status = run.ended()) return run.finish(*status);
   Decision<Step> decision;
   if (std::optional<Plan> refused = run.refused())

@@ -80,9 +80,9 @@ void settle_process() {
   (void)signal(SIGPIPE, SIG_IGN);
 }
 
-std::span<const char* const> command_words(int argc, char** argv, CommandLine&) {
-  if (argc < 1) return {};
-  return {argv + 1, static_cast<size_t>(argc - 1)};
+int main(int argc, char** argv) {
+  if (argc < 1) return program_main({});
+  return program_main({argv + 1, static_cast<size_t>(argc - 1)});
 }
 
 bool own_console() {
@@ -155,7 +155,7 @@ bool Walk::next_step() {
   std::string_view path = pending_.view();
   at_ = std::min(path.find_first_not_of('/', at_), path.size());
   if (at_ == path.size()) return false;
-  std::string_view step = path.substr(at_, path.find('/', at_) - at_);
+  std::string_view step = part_of(path, at_, path.find('/', at_) - at_);
   at_ += step.size();
   step_.clear();
   return step_.append(step) && step_.c_str() != nullptr;
@@ -165,7 +165,7 @@ SystemError Walk::follow_link(size_t size) {
   if (++links_ > kMostLinks) return SystemError(ELOOP);
   Bytes path;
   if (SystemError error = read_link(folder_.get(), step_.c_str(), size, path)) return error;
-  if (!path.append(pending_.view().substr(at_))) return out_of_memory();
+  if (!path.append(part_of(pending_.view(), at_))) return out_of_memory();
   pending_ = std::move(path);
   at_ = 0;
   if (pending_.view().starts_with('/')) {
@@ -404,12 +404,12 @@ PathLook look_along(std::string_view path) {
     size_t end = path.find('/', at);
     bool last = end == std::string_view::npos;
     Bytes step;
-    if (!step.append(path.substr(at, last ? path.size() - at : end - at)) || !step.c_str()) return look;
+    if (!step.append(part_of(path, at, last ? path.size() - at : end - at)) || !step.c_str()) return look;
     struct stat about, holder;
     if (fstatat(folder.get(), step.c_str(), &about, AT_SYMLINK_NOFOLLOW) != 0) return look;
     if (S_ISLNK(about.st_mode) && fstat(folder.get(), &holder) == 0 && guards_links(holder)) {
       look.kind = Kind::guarded_link;
-      look.at = path.substr(0, last ? path.size() : end);
+      look.at = part_of(path, 0, last ? path.size() : end);
       return look;
     }
     // Elsewhere a link is followed: the runner's, or root's in its own folder.

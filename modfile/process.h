@@ -11,17 +11,11 @@
 // closed pipe then fails the write instead of killing the process.
 void settle_process();
 
-// Room for the words of a command line, where the system gives them as one
-// wide string (Windows): 32767 characters at most, so at most 16384 words,
+// The run of the program this is: each program defines it, and the
+// platform's entry point (main; on Windows wmain, the C runtime's split of
+// the wide command line) calls it with the words after the program's name,
 // in UTF-8.
-struct CommandLine {
-  const char* words[16384];
-  char text[3 * 32768];
-};
-
-// The words after the program's name: argv elsewhere; on Windows the wide
-// command line split as the C runtime splits it, in UTF-8, into |room|.
-std::span<const char* const> command_words(int argc, char** argv, CommandLine& room);
+int program_main(std::span<const char* const> words);
 
 // How entering the mod folder ended.
 struct Entered {

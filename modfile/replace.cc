@@ -1,6 +1,4 @@
 // The object that replaces liblist.gam, and the one sequence that uses it.
-#include <variant>
-
 #include "modfile.h"
 
 void Parts::add_lines(std::span<const char* const> lines, std::string_view line_end) {
@@ -20,7 +18,7 @@ namespace {
 class Replacement {
  public:
   // Creates kScratchFile: the replacement, or why it could not be made.
-  static std::variant<Replacement, Failure> create();
+  static Made<Replacement> create();
   Replacement(Replacement&& other) noexcept
       : file_(std::move(other.file_)), owned_(std::exchange(other.owned_, false)) {}
   Replacement& operator=(Replacement&&) = delete;
@@ -41,10 +39,14 @@ class Replacement {
   bool owned_ = true;  // the scratch file is this object's to remove
 };
 
-std::variant<Replacement, Failure> Replacement::create() {
-  Result<Descriptor> made = create_file(kScratchFile);
-  if (made.error) return failed_call(made.error, "cannot create", kScratchFile);
-  return Replacement(std::move(made.value));
+Made<Replacement> Replacement::create() {
+  Made<Replacement> made;
+  Result<Descriptor> file = create_file(kScratchFile);
+  if (file.error)
+    made.failure = failed_call(file.error, "cannot create", kScratchFile);
+  else
+    made.value.emplace(Replacement(std::move(file.value)));
+  return made;
 }
 
 Replacement::~Replacement() {
@@ -84,15 +86,15 @@ enum class Kept { not_asked, linked, moved };
 // while liblist.gam stays in place, or, on a file system without hard
 // links (FAT, exFAT, many network ones), moved there, so that liblist.gam
 // is missing until the commit.  Neither replaces a file at the backup name.
-std::variant<Kept, Failure> keep_original(const Found& config) {
-  if (!link_name(kConfigFile, kBackupFile)) return Kept::linked;
+Made<Kept> keep_original(const Found& config) {
+  if (SystemError error = link_name(kConfigFile, kBackupFile); !error) return {Kept::linked, {}};
   if (!config.here)
-    return refusal("it leads to a file in another place, which moving it would move; "
-                   "put the file itself at liblist.gam",
-                   "cannot keep", kConfigFile);
+    return {std::nullopt, refusal("it leads to a file in another place, which moving it would "
+                                  "move; put the file itself at liblist.gam",
+                                  "cannot keep", kConfigFile)};
   if (SystemError error = rename_name(kConfigFile, kBackupFile))
-    return failed_call(error, "cannot rename", kConfigFile, kBackupFile);
-  return Kept::moved;
+    return {std::nullopt, failed_call(error, "cannot rename", kConfigFile, kBackupFile)};
+  return {Kept::moved, {}};
 }
 
 // What the folder holds after a failed commit, once the backup it made is
@@ -132,9 +134,9 @@ std::string_view undo_backup(Kept kept) {
 
 Outcome replace_config(Facts& facts, Found& original, const char* original_name,
                        const Parts& parts, bool keep, Words words) {
-  std::variant<Replacement, Failure> made = Replacement::create();
-  if (const Failure* failure = std::get_if<Failure>(&made)) return failed(*failure);
-  Replacement& replacement = *std::get_if<Replacement>(&made);
+  Made<Replacement> made = Replacement::create();
+  if (!made.value) return failed(made.failure);
+  Replacement& replacement = *made.value;
   std::optional<Failure> failure = replacement.write(parts.all());
   if (!failure) failure = replacement.finish(original.file.get(), original_name);
   if (failure) return failed(*failure);
@@ -142,9 +144,9 @@ Outcome replace_config(Facts& facts, Found& original, const char* original_name,
   // The original is kept only now that the new file is complete.
   Kept kept = Kept::not_asked;
   if (keep) {
-    std::variant<Kept, Failure> how = keep_original(facts.config);
-    if (const Failure* refused = std::get_if<Failure>(&how)) return failed(*refused);
-    kept = *std::get_if<Kept>(&how);
+    Made<Kept> how = keep_original(facts.config);
+    if (!how.value) return failed(how.failure);
+    kept = *how.value;
   }
   if ((failure = replacement.commit(kConfigFile))) return failed(*failure, undo_backup(kept));
   return did_change(words);

@@ -55,11 +55,11 @@ Mention mention_of(std::string_view piece) {
 // MetaMod, in any ASCII case.
 bool loads_metamod(std::string_view piece, std::string_view key) {
   size_t start = piece.find_first_not_of(" \t");
-  if (start == std::string_view::npos || piece.compare(start, key.size(), key) != 0) return false;
+  if (start == std::string_view::npos || part_of(piece, start, key.size()) != key) return false;
   size_t after = start + key.size();
   if (after < piece.size() && piece[after] != ' ' && piece[after] != '\t' && piece[after] != '"')
     return false;
-  std::string_view rest = piece.substr(after);
+  std::string_view rest = part_of(piece, after);
   return std::search(rest.begin(), rest.end(), std::begin("metamod"), std::end("metamod") - 1,
                      [](char a, char b) { return (a >= 'A' && a <= 'Z' ? static_cast<char>(a + 32) : a) == b; }) != rest.end();
 }

@@ -156,57 +156,32 @@ void settle_process() {
   // No signal ends a Windows program on a full disk or a closed pipe.
 }
 
-// Splits the wide command line by the C runtime's rules for quotes and
-// backslashes: words apart at blanks outside quotes; 2n backslashes and a
-// quote are n backslashes and a quote that opens or closes; 2n + 1 and a
-// quote, n and a quote itself; other backslashes are themselves.  The
-// program's own name ends at the first blank outside quotes, with no
-// backslash rule.  (A file name holds no quote, so the runtimes' ways with
-// two quotes in a row do not matter here.)
-std::span<const char* const> command_words(int, char**, CommandLine& room) {
-  const wchar_t* at = GetCommandLineW();
-  bool quoted = false;
-  while (*at != L'\0' && (quoted || (*at != L' ' && *at != L'\t'))) {
-    if (*at == L'"') quoted = !quoted;
-    ++at;
+// The words |argv| after the program's name, in UTF-8, kept in |text| and
+// |list|; none where memory runs out.
+static std::span<const char* const> utf8_words(int argc, wchar_t** argv, Bytes& text, Bytes& list) {
+  size_t size = 0, count = argc > 1 ? static_cast<size_t>(argc - 1) : 0;
+  for (size_t i = 1; i <= count; ++i)
+    size += static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr));
+  // Room for all of them at once, so that no word moves once placed.
+  std::span<char> room = text.room(size), slots = list.room(count * sizeof(const char*));
+  if (room.size() < size || slots.size() < count * sizeof(const char*)) return {};
+  auto** words = reinterpret_cast<const char**>(slots.data());
+  char* at = room.data();
+  for (size_t i = 1; i <= count; ++i) {
+    words[i - 1] = at;
+    at += WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, at, static_cast<int>(room.data() + size - at),
+                              nullptr, nullptr);
   }
-  size_t count = 0;
-  char* out = room.text;
-  char* const end = room.text + sizeof room.text - 4;
-  for (;;) {
-    while (*at == L' ' || *at == L'\t') ++at;
-    if (*at == L'\0' || count == std::size(room.words)) break;
-    room.words[count++] = out;
-    quoted = false;
-    wchar_t word[2];
-    while (*at != L'\0' && (quoted || (*at != L' ' && *at != L'\t'))) {
-      size_t slashes = 0;
-      while (at[slashes] == L'\\') ++slashes;
-      size_t literal = at[slashes] == L'"' ? slashes / 2 : slashes;
-      for (size_t i = 0; i < literal && out < end; ++i) *out++ = '\\';
-      at += slashes;
-      if (slashes > 0 && at[0] != L'"') continue;
-      if (at[0] == L'"' && slashes % 2 == 0) {
-        quoted = !quoted;
-        ++at;
-        continue;
-      }
-      if (out >= end) {  // never: 32767 characters take 3 * 32767 bytes at most
-        *out = '\0';
-        return {room.words, count};
-      }
-      // One character, or a surrogate pair, in UTF-8.
-      int units = (at[0] >= 0xD800 && at[0] <= 0xDBFF && at[1] != L'\0') ? 2 : 1;
-      word[0] = at[0];
-      word[1] = units == 2 ? at[1] : L'\0';
-      int put = WideCharToMultiByte(CP_UTF8, 0, word, units, out,
-                                    static_cast<int>(end - out), nullptr, nullptr);
-      out += put;
-      at += units;
-    }
-    *out++ = '\0';
-  }
-  return {room.words, count};
+  return {words, count};
+}
+
+// The C runtime splits the wide command line by its rules for quotes and
+// backslashes (linked with -municode; XP's runtime has __wgetmainargs).
+// A file name holds no quote, so the runtimes' ways with two quotes in a
+// row do not matter here.
+int wmain(int argc, wchar_t** argv) {
+  Bytes text, list;
+  return program_main(utf8_words(argc, argv, text, list));
 }
 
 Entered enter_folder(const char* path) {

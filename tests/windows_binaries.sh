@@ -21,15 +21,15 @@ source "$(dirname "$0")/lib.sh"
 # Check a function against Windows XP before adding it here.
 xp_kernel32="CloseHandle CreateFileW CreateHardLinkW CreateMutexW
   DeleteCriticalSection DeleteFileW EnterCriticalSection FormatMessageA
-  FreeLibrary GetCommandLineW GetConsoleMode GetConsoleProcessList GetFileAttributesW
+  FreeLibrary GetConsoleMode GetConsoleProcessList GetFileAttributesW
   GetFileInformationByHandle GetFileType GetLastError
-  GetModuleHandleA GetProcAddress GetStartupInfoA GetStdHandle GetTickCount
+  GetModuleHandleA GetProcAddress GetStartupInfoW GetStdHandle GetTickCount
   GetSystemTimeAsFileTime
   InitializeCriticalSection LeaveCriticalSection LoadLibraryA MoveFileExW
   MultiByteToWideChar OpenMutexW ReleaseMutex SetCurrentDirectoryW SetFileTime SetLastError
   SetUnhandledExceptionFilter Sleep TlsGetValue VirtualProtect VirtualQuery WaitForSingleObject
   WideCharToMultiByte"
-xp_msvcrt="__getmainargs __initenv __p__acmdln __p__commode __p__fmode
+xp_msvcrt="__wgetmainargs __winitenv __p__wcmdln __p__commode __p__fmode
   __set_app_type __setusermatherr _amsg_exit _cexit _close _commit _fdopen
   _fileno _initterm _iob _lseeki64 _onexit _open_osfhandle _read _wopen _write abort
   calloc clearerr exit fclose ferror fflush fopen fprintf fputc fputs free

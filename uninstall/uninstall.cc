@@ -255,6 +255,6 @@ const Program<Nothing, Step> kUninstall = {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  return run_program(kUninstall, argc, argv);
+int program_main(std::span<const char* const> words) {
+  return run_program(kUninstall, words);
 }
