@@ -13,7 +13,7 @@
 // without a backup; a backup beside a liblist.gam without them is stale (a
 // game update replaced liblist.gam) or beside a broken one, and is left for
 // the user to deal with.
-#include "modfile.h"
+#include "run.h"
 
 namespace {
 
@@ -81,7 +81,7 @@ enum class Step {
   switch_beside_copy,  // build from liblist.gam beside a backup of the same bytes
 };
 
-const char kStaleBackup[] =
+const char kStaleBackupInstall[] =
     "liblist.gam has none of the bot's lines, so it was probably replaced by a "
     "game update or a file check, and liblist_tv_backup.gam is an older copy "
     "of it; delete liblist_tv_backup.gam and run install again";
@@ -120,6 +120,32 @@ Decision<Step> plan_switch(const Facts& facts, const Library& library, Step step
   return {plan_change(words), step};
 }
 
+// The words of each switch.
+const Words kSwitch = {"switch liblist.gam to the bot, keeping the original as liblist_tv_backup.gam",
+                       "switched liblist.gam to the bot; the original is kept as liblist_tv_backup.gam",
+                       {},
+                       {}};
+const Words kFinishSwitch = {
+    "switch liblist.gam to the bot, from the original kept as liblist_tv_backup.gam",
+    "switched liblist.gam to the bot, from the original kept as liblist_tv_backup.gam", {}, {}};
+const Words kSwitchBesideCopy = {
+    "switch liblist.gam to the bot, keeping liblist_tv_backup.gam, a copy of it, as the original",
+    "switched liblist.gam to the bot; liblist_tv_backup.gam, a copy of it, is kept as the original",
+    {},
+    {}};
+
+// The plan beside a backup, for a liblist.gam without the bot's lines: a
+// game update that put the same file back leaves a backup that holds
+// nothing liblist.gam does not, which stays as the original; any other is
+// left for the user to deal with.
+Decision<Step> plan_beside_backup(const Facts& facts, const Library& library) {
+  const Text& text = facts.text;
+  if (facts.backup_same) return plan_switch(facts, library, Step::switch_beside_copy, kConfigFile, kSwitchBesideCopy);
+  return {plan_end(failed(!text.found_mpentity ? refusal(kHeadlessConfig)
+                          : text.bot_comments  ? bot_line_deleted()
+                                               : refusal(kStaleBackupInstall)))};
+}
+
 // The decision table of install, from what the folder holds.  Carrying it
 // out, a backup link that the file system refuses falls back to moving the
 // original, and a failed rename into place undoes the backup.
@@ -129,40 +155,14 @@ Decision<Step> decide_switch(const Facts& facts, const Library& library) {
   if (config == Kind::missing && backup == Kind::missing) return {plan_end(nothing_here())};
   // An install stopped between its two moves: finished from the backup.
   if (config == Kind::missing && backup == Kind::regular)
-    return plan_switch(facts, library, Step::finish_switch, kBackupFile,
-                       {"switch liblist.gam to the bot, from the original kept as "
-                        "liblist_tv_backup.gam",
-                        "switched liblist.gam to the bot, from the original kept "
-                        "as liblist_tv_backup.gam",
-                        {},
-                        {}});
+    return plan_switch(facts, library, Step::finish_switch, kBackupFile, kFinishSwitch);
   if (backup == Kind::unreadable) return {plan_end(failed(cannot_open(facts.backup, kBackupFile)))};
-  const Text& text = facts.text;
-  if (auto unread = cannot_use(facts.config, text, kConfigFile)) return {plan_end(failed(*unread))};
+  if (auto unread = cannot_use(facts.config, facts.text, kConfigFile)) return {plan_end(failed(*unread))};
   // Installed already; a backup made now would hold the bot's lines, not
   // the original.
-  if (text.bot_lines) return {plan_end(no_change("the bot is installed already"))};
-  // A game update that put the same file back leaves a backup that holds
-  // nothing liblist.gam does not: it stays as the original.
-  if (backup == Kind::regular && facts.backup_same)
-    return plan_switch(facts, library, Step::switch_beside_copy, kConfigFile,
-                       {"switch liblist.gam to the bot, keeping liblist_tv_backup.gam, a copy of "
-                        "it, as the original",
-                        "switched liblist.gam to the bot; liblist_tv_backup.gam, a copy of it, is "
-                        "kept as the original",
-                        {},
-                        {}});
-  if (backup == Kind::regular)
-    return {plan_end(failed(!text.found_mpentity ? refusal(kHeadlessConfig)
-                            : text.bot_comments  ? bot_line_deleted()
-                                                 : refusal(kStaleBackup)))};
-  return plan_switch(facts, library, Step::switch_to_bot, kConfigFile,
-                     {"switch liblist.gam to the bot, keeping the original as "
-                      "liblist_tv_backup.gam",
-                      "switched liblist.gam to the bot; the original is kept as "
-                      "liblist_tv_backup.gam",
-                      {},
-                        {}});
+  if (facts.text.bot_lines) return {plan_end(no_change("the bot is installed already"))};
+  if (backup == Kind::regular) return plan_beside_backup(facts, library);
+  return plan_switch(facts, library, Step::switch_to_bot, kConfigFile, kSwitch);
 }
 
 // What a switch that replaces the engine's active entry of MetaMod, with
@@ -190,7 +190,7 @@ Decision<Step> decide(const Facts& facts, const Library& library) {
   return decision;
 }
 
-Outcome carry_out(Facts& facts, Step step, const Plan& plan) {
+Outcome switch_folder(Facts& facts, Step step, const Plan& plan) {
   // The original is kept under the backup name, except where it is there
   // already.
   bool from_backup = step == Step::finish_switch;
@@ -214,7 +214,7 @@ const Program<Library, Step> kInstall = {
     "  0  liblist.gam has the bot's lines: switched now, or already\n"},
     look_for_library,
     decide,
-    carry_out,
+    switch_folder,
 };
 
 }  // namespace

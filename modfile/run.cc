@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "modfile.h"
+#include "run.h"
 
 namespace {
 
@@ -199,30 +199,29 @@ std::optional<Outcome> Run::start_steps(const Plan& plan) {
   return std::nullopt;
 }
 
-int Run::report(const Plan& plan, const Outcome& outcome) {
-  if (outcome.status == kFailed) return finish(report_failure(about_, outcome.failure, outcome.folder_now));
+void Run::report_nothing_here() const {
+  Bytes line;
+  for (const char* part : {about_.name, ": there is nothing to switch in "}) (void)line.append(part);
+  add_shown(line, folder_name_ != nullptr ? folder_name_ : "the current folder");
+  for (const char* part : {", neither liblist.gam nor liblist_tv_backup.gam; run ", about_.name,
+                           " in the mod's folder, next to liblist.gam, or name that folder"})
+    (void)line.append(part);
+  (void)put_line(line, stderr);
+}
+
+void Run::report_done(const Plan& plan, const Outcome& outcome) const {
+  const Words& words = outcome.words;
   Bytes line;
   (void)line.append(about_.name);
-  if (outcome.status == kNothingHere) {
-    (void)line.append(": there is nothing to switch in ");
-    add_shown(line, folder_name_ != nullptr ? folder_name_ : "the current folder");
-    for (const char* part : {", neither liblist.gam nor liblist_tv_backup.gam; run ", about_.name,
-                             " in the mod's folder, next to liblist.gam, or name that folder"})
-      (void)line.append(part);
-    (void)put_line(line, stderr);
-    return finish(kNothingHere);
-  }
-  bool changes = plan.changes || plan.drops_second_name;
-  const Words& words = outcome.words;
   if (!dry_run_ && !verbose_) {
-    if (!words.warning.empty()) {
-      for (std::string_view part : {std::string_view(": note: "), words.warning}) (void)line.append(part);
-      (void)put_line(line, stderr);
-    }
-    return finish(kDone);
+    if (words.warning.empty()) return;
+    for (std::string_view part : {std::string_view(": note: "), words.warning}) (void)line.append(part);
+    (void)put_line(line, stderr);
+    return;
   }
-  (void)line.append(dry_run_ ? (changes ? ": would change: " : ": no change: ")
-                             : (outcome.made_change || plan.drops_second_name ? ": changed: " : ": no change: "));
+  bool changes = dry_run_ ? plan.changes : outcome.made_change;
+  (void)line.append(changes || plan.drops_second_name ? (dry_run_ ? ": would change: " : ": changed: ")
+                                                      : ": no change: ");
   if (plan.drops_second_name) {
     (void)line.append(dry_run_ ? kDropSecondName.would : kDropSecondName.did);
     (void)line.append(plan.changes ? ", then " : "; ");
@@ -232,7 +231,15 @@ int Run::report(const Plan& plan, const Outcome& outcome) {
     if (!more.empty()) (void)(line.append("; ") && line.append(more));
   // The switch stands even where the line is lost (a closed pipe).
   (void)put_line(line, stdout);
-  return finish(kDone);
+}
+
+int Run::report(const Plan& plan, const Outcome& outcome) {
+  if (outcome.status == kFailed) return finish(report_failure(about_, outcome.failure, outcome.folder_now));
+  if (outcome.status == kNothingHere)
+    report_nothing_here();
+  else
+    report_done(plan, outcome);
+  return finish(outcome.status);
 }
 
 int Run::finish(int status) const {

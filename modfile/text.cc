@@ -73,6 +73,10 @@ class Reader {
   // Takes the piece that starts |at| bytes into the file: false once
   // nothing that follows can change what the programs decide.
   bool take(std::string_view piece, size_t at);
+  // Takes the whole pieces of the bytes read so far (and the last, cut
+  // short, |at_end|), keeping no more than kLargestBuild of them: false
+  // once nothing that follows can change what the programs decide.
+  bool take_pieces(bool at_end);
   // Ends the reading at the end of the file.
   void end() { text_.metamod_entry = text_.metamod_entry || line_loads_metamod_; }
 
@@ -81,6 +85,8 @@ class Reader {
   void take_rest(std::string_view piece, size_t at);
 
   Text& text_;
+  size_t tested_ = 0;   // bytes of text_.bytes in pieces already taken
+  size_t dropped_ = 0;  // bytes dropped from the front, past kLargestBuild
   bool in_head_ = true;     // the head goes on to the end of its last line
   bool line_start_ = true;  // the next piece starts a line
   size_t line_at_ = 0;      // where the current line starts
@@ -144,45 +150,44 @@ size_t piece_length(std::string_view bytes, size_t at, bool at_end) {
   return limit == kPieceSize - 1 || at_end ? limit : 0;
 }
 
+bool Reader::take_pieces(bool at_end) {
+  Bytes& bytes = text_.bytes;
+  for (size_t length; (length = piece_length(bytes.view(), tested_, at_end)) > 0; tested_ += length)
+    if (!take(std::string_view(bytes.view().data() + tested_, length), dropped_ + tested_)) return false;
+  if (text_.too_large || dropped_ + bytes.view().size() > kLargestBuild) {
+    // Too large to build from: only the pieces are still tested.
+    bytes.drop_front(tested_);
+    dropped_ += tested_;
+    tested_ = 0;
+    text_.too_large = true;
+  }
+  return true;
+}
+
 }  // namespace
 
 Text read_mod_text(int fd, size_t size) {
   Text text;
-  Bytes& bytes = text.bytes;
   constexpr size_t kBlock = 64 * 1024;
   text.too_large = size > kLargestBuild;
   // Room for the whole file and the read that finds its end, at once.
-  (void)bytes.room((text.too_large ? 0 : size) + kBlock);
+  (void)text.bytes.room((text.too_large ? 0 : size) + kBlock);
   Reader reader(text);
-  size_t tested = 0;   // bytes of |bytes| in pieces already taken
-  size_t dropped = 0;  // bytes dropped from the front, past kLargestBuild
-  bool at_end = false;
-  while (!at_end) {
-    std::span<char> room = bytes.room(kBlock);
+  for (bool at_end = false; !at_end;) {
+    std::span<char> room = text.bytes.room(kBlock);
     Result<size_t> got = room.empty() ? Result<size_t>{0, out_of_memory()} : read_text(fd, room.first(kBlock));
     if (got.error) {
       text.read_error = got.error;
-      bytes.clear();
+      text.bytes.clear();
       return text;
     }
-    bytes.keep(got.value);
+    text.bytes.keep(got.value);
     at_end = got.value == 0;
-    for (size_t length; (length = piece_length(bytes.view(), tested, at_end)) > 0; tested += length) {
-      if (!reader.take(std::string_view(bytes.view().data() + tested, length), dropped + tested)) {
-        at_end = true;  // what follows cannot change the decision
-        break;
-      }
-    }
-    if (text.too_large || dropped + bytes.view().size() > kLargestBuild) {
-      // Too large to build from: only the pieces are still tested.
-      bytes.drop_front(tested);
-      dropped += tested;
-      tested = 0;
-      text.too_large = true;
-    }
+    // What follows the bot's lines cannot change the decision.
+    if (!reader.take_pieces(at_end)) at_end = true;
   }
   reader.end();
-  if (text.too_large) bytes.clear();
+  if (text.too_large) text.bytes.clear();
   text.read = true;
   return text;
 }

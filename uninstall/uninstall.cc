@@ -10,7 +10,7 @@
 // the bot's lines is never touched: beside a backup it was put there since
 // the install, and the backup is stale; without one there is nothing to
 // undo.
-#include "modfile.h"
+#include "run.h"
 
 namespace {
 
@@ -81,7 +81,7 @@ const Words kRebuild = {"rebuild liblist.gam with the game's own library entries
 
 // A liblist.gam without the bot's lines beside a backup: the backup is
 // older, and putting it back would undo the update.
-Failure stale_backup() {
+Failure stale_backup_uninstall() {
   Failure failure = refusal(
       "liblist.gam has none of the bot's lines, so it was probably replaced by a game update or "
       "a file check, and liblist_tv_backup.gam is an older copy of it; delete the backup, or ");
@@ -138,7 +138,7 @@ Decision<Step> plan_restore(const Facts& facts) {
     // since the install (a game update): the backup is older.
     if (text.found_mpentity && !text.bot_lines && facts.backup_same) return plan_remove_copy(facts);
     if (text.found_mpentity && !text.bot_lines)
-      return {plan_end(failed(text.bot_comments ? bot_line_deleted() : stale_backup()))};
+      return {plan_end(failed(text.bot_comments ? bot_line_deleted() : stale_backup_uninstall()))};
   }
   if (!facts.backup.here)
     return {plan_end(failed(refusal("it leads to a file in another place, which "
@@ -210,7 +210,7 @@ Outcome restore_backup(Facts& facts) {
   return did_change(kRestore);
 }
 
-Outcome carry_out(Facts& facts, Step step, const Plan&) {
+Outcome undo_switch(Facts& facts, Step step, const Plan&) {
   switch (step) {
     case Step::restore:
       return restore_backup(facts);
@@ -250,7 +250,7 @@ const Program<Nothing, Step> kUninstall = {
     "     (no backup, and none of the bot's lines)\n"},
     read_nothing,
     decide,
-    carry_out,
+    undo_switch,
 };
 
 }  // namespace
