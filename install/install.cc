@@ -117,7 +117,18 @@ Decision<Step> plan_switch(const Facts& facts, const Library& library, Step step
   // original); a backup alone is only read.
   Touches touches{step == Step::finish_switch ? Touch::none : Touch::replaced, Touch::none, true};
   if (auto refused = refuse_unchangeable(facts, touches)) return {plan_end(failed(*refused))};
-  return {plan_change(words), step};
+  return {plan_change(words, true), step};
+}
+
+// The refusal of a backup alone that has the bot's lines itself: it is no
+// original to build from.
+Failure backup_installed_already() {
+  Failure failure = refusal("it has the bot's lines, so it is no original from before the install, "
+                            "and the bot is installed in it already; ",
+                            "cannot use", kBackupFile);
+  failure.text[1] = rename_back_by_hand(RenameBack::backup_alone);
+  failure.text[2] = " to put it back in use";
+  return failure;
 }
 
 // The words of each switch.
@@ -153,7 +164,10 @@ Decision<Step> decide_switch(const Facts& facts, const Library& library) {
   Kind backup = facts.backup_kind();
   Kind config = facts.config.kind;
   if (config == Kind::missing && backup == Kind::missing) return {plan_end(nothing_here())};
-  // An install stopped between its two moves: finished from the backup.
+  // An install stopped between its two moves: finished from the backup,
+  // unless the backup itself has the bot's lines.
+  if (config == Kind::missing && backup == Kind::regular && facts.text.bot_lines)
+    return {plan_end(failed(backup_installed_already()))};
   if (config == Kind::missing && backup == Kind::regular)
     return plan_switch(facts, library, Step::finish_switch, kBackupFile, kFinishSwitch);
   if (backup == Kind::unreadable) return {plan_end(failed(cannot_open(facts.backup, kBackupFile)))};

@@ -278,10 +278,11 @@ SystemError touch_name(const char* name);
 // The system the programs are built for, as its users call it.
 extern const char kSystemName[];
 
-// How a user of this system puts the backup back by hand: the words after
-// "or" in an advice that ends "to get ... back", with the backup named
-// (|named|) or called "it".
-const char* rename_back_by_hand(bool named);
+// How a user of this system puts the backup back as liblist.gam by hand,
+// as words of advice: the backup called "it" or by its name, beside a
+// liblist.gam or alone.
+enum class RenameBack { it, backup, backup_alone };
+const char* rename_back_by_hand(RenameBack how);
 
 // What separates the folders of a path: '/', or '\\' on Windows.
 extern const char kPathSeparator;

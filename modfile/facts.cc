@@ -49,9 +49,10 @@ Outcome no_change(std::string_view words) {
   return outcome;
 }
 
-Plan plan_change(Words words) {
+Plan plan_change(Words words, bool builds) {
   Plan plan;
   plan.changes = true;
+  plan.builds = builds;
   plan.outcome.words = words;
   return plan;
 }
@@ -83,7 +84,7 @@ Failure bot_line_deleted() {
       "liblist.gam has the bot's comment lines but none of its gamedll lines, so the bot's line "
       "was probably deleted by hand, and liblist_tv_backup.gam holds your original from before "
       "the install; put the bot's gamedll line back (commented out, for MetaMod), or ");
-  failure.text[1] = rename_back_by_hand(true);
+  failure.text[1] = rename_back_by_hand(RenameBack::backup);
   failure.text[2] = " to get your original back";
   return failure;
 }
@@ -185,6 +186,14 @@ std::optional<Failure> refuse_unchangeable(const Facts& facts, Touches touches) 
   if (!facts.folder.writable)
     return failed_call(facts.folder.write_error, "cannot write in", "the mod folder");
   if (auto refused = refuse_pinned(facts.config, kConfigFile, touches.config)) return refused;
+  // A switch ends with a rename over liblist.gam, which a sticky folder
+  // refuses to anyone but the owners.
+  const Folder& folder = facts.folder;
+  if (touches.config != Touch::none && folder.sticky && facts.config.kind != Kind::missing &&
+      folder.runner != 0 && folder.owner != folder.runner && facts.config.owner != folder.runner)
+    return refusal("it belongs to another account in a folder that only its owners may change "
+                   "(a sticky folder); run the program as that account",
+                   "cannot replace", kConfigFile);
   if (auto refused = refuse_pinned(facts.backup, kBackupFile, touches.backup)) return refused;
   if (touches.backup != Touch::none)
     if (auto refused = refuse_sticky_owner(facts.folder, facts.backup,
@@ -232,14 +241,6 @@ std::optional<Failure> refuse_name(const Found& found, const char* name) {
 std::optional<Failure> refuse_sticky(const Facts& facts) {
   const Folder& folder = facts.folder;
   if (!folder.sticky) return std::nullopt;
-  // The switch ends with a rename over liblist.gam, which a sticky folder
-  // refuses to anyone but the owners: refused before anything is made.
-  if (facts.config.kind != Kind::missing && folder.runner != 0 &&
-      folder.owner != folder.runner && facts.config.owner != folder.runner)
-    return refusal("it belongs to another account in a folder that only its "
-                   "owners may change (a sticky folder); run the program as that "
-                   "account",
-                   "cannot replace", kConfigFile);
   // A backup that neither the runner, root nor the owner of liblist.gam
   // could have made may be planted there, to be renamed over liblist.gam.
   long long maker = facts.backup.owner;
@@ -287,6 +288,6 @@ std::optional<Failure> refuse_unsafe(const Facts& facts) {
   return refuse_second_name(facts);
 }
 
-bool clears_leftover(const Facts& facts) {
+bool leftover_to_clear(const Facts& facts) {
   return facts.scratch.kind != Kind::missing && facts.scratch.here && !refuse_leftover(facts);
 }

@@ -211,13 +211,18 @@ Failure too_large(const char* action, const char* name);
 struct Plan {
   Outcome outcome;
   bool changes = false;  // the program's own steps change the folder
+  bool builds = false;   // they build a new file in kScratchFile
   // A backup name that is only a second name of liblist.gam is removed
   // before the program's own steps.
   bool drops_second_name = false;
+  // So is a leftover of a run that was stopped at the scratch name (said
+  // only where the plan builds no file there itself).
+  bool clears_leftover = false;
 };
 
-// A plan that changes the folder, with |words|.
-Plan plan_change(Words words);
+// A plan that changes the folder, with |words|, and |builds| a new file in
+// kScratchFile.
+Plan plan_change(Words words, bool builds);
 // A plan that ends at once with |outcome|.
 Plan plan_end(Outcome outcome);
 
@@ -248,9 +253,9 @@ inline constexpr char kGuardedLink[] =
 // cannot be dropped as a second name, a leftover that leads elsewhere.
 std::optional<Failure> refuse_unsafe(const Facts& facts);
 
-// Whether the leftover at the scratch name, if any, is one that a run
-// removes before anything else.
-bool clears_leftover(const Facts& facts);
+// Whether a leftover stands at the scratch name that a run removes before
+// anything else.
+bool leftover_to_clear(const Facts& facts);
 
 // The refusal of both programs where a backup stands beside a liblist.gam
 // from which the bot's entry was deleted by hand: the backup is no stale

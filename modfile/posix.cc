@@ -28,8 +28,8 @@ const char* bot_library(bool dod) {
   return dod ? "tavrel/tavrel.so" : nullptr;
 }
 
-const char* rename_back_by_hand(bool named) {
-  return named ? "rename liblist_tv_backup.gam to liblist.gam" : "rename it to liblist.gam";
+const char* rename_back_by_hand(RenameBack how) {
+  return how == RenameBack::it ? "rename it to liblist.gam" : "rename liblist_tv_backup.gam to liblist.gam";
 }
 
 const char* engine_entry_replaced(bool dod) {

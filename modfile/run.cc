@@ -106,7 +106,10 @@ int answer(const About& about, std::string_view word) {
   return std::fflush(stdout) == 0 && !std::ferror(stdout) ? kDone : kFailed;
 }
 
-// The words of the second name's removal, said before the program's own.
+// The words of the shared steps, said before the program's own: a leftover
+// removed, and a second name.
+const Words kClearLeftover = {"remove liblist_tv_temp.gam, left by a run that was stopped",
+                              "removed liblist_tv_temp.gam, left by a run that was stopped", {}, {}};
 const Words kDropSecondName = {"remove liblist_tv_backup.gam, only a second name of liblist.gam",
                                "removed liblist_tv_backup.gam, only a second name of liblist.gam",
                                {},
@@ -179,7 +182,9 @@ std::optional<Plan> Run::refused() const {
 }
 
 Plan Run::with_shared_steps(Plan decided) const {
-  if (!facts_.second_name || decided.outcome.status == kFailed) return decided;
+  if (decided.outcome.status != kDone && !decided.changes) return decided;
+  decided.clears_leftover = leftover_to_clear(facts_);
+  if (!facts_.second_name) return decided;
   if (auto refused = refuse_unchangeable(facts_, {Touch::none, Touch::replaced, false}))
     return plan_end(failed(*refused));
   decided.drops_second_name = true;
@@ -190,7 +195,7 @@ std::optional<Outcome> Run::start_steps(const Plan& plan) {
   // A refusal changes nothing.
   if (!plan.changes && plan.outcome.status != kDone) return std::nullopt;
   // A scratch file left by a killed run: no run of ours is using it now.
-  if (clears_leftover(facts_)) (void)remove_name(kScratchFile);  // or left for the next run
+  if (plan.clears_leftover) (void)remove_name(kScratchFile);  // or left for the next run
   if (plan.drops_second_name) {
     release_originals(facts_);
     if (SystemError error = remove_name(kBackupFile))
@@ -219,13 +224,14 @@ void Run::report_done(const Plan& plan, const Outcome& outcome) const {
     (void)put_line(line, stderr);
     return;
   }
+  bool said_leftover = plan.clears_leftover && !plan.builds;
+  bool shared = said_leftover || plan.drops_second_name;
   bool changes = dry_run_ ? plan.changes : outcome.made_change;
-  (void)line.append(changes || plan.drops_second_name ? (dry_run_ ? ": would change: " : ": changed: ")
-                                                      : ": no change: ");
-  if (plan.drops_second_name) {
-    (void)line.append(dry_run_ ? kDropSecondName.would : kDropSecondName.did);
-    (void)line.append(plan.changes ? ", then " : "; ");
-  }
+  (void)line.append(changes || shared ? (dry_run_ ? ": would change: " : ": changed: ") : ": no change: ");
+  if (said_leftover) (void)line.append(dry_run_ ? kClearLeftover.would : kClearLeftover.did);
+  if (said_leftover && plan.drops_second_name) (void)line.append(", then ");
+  if (plan.drops_second_name) (void)line.append(dry_run_ ? kDropSecondName.would : kDropSecondName.did);
+  if (shared) (void)line.append(plan.changes ? ", then " : "; ");
   (void)line.append(dry_run_ ? words.would : words.did);
   for (std::string_view more : {words.note, words.warning})
     if (!more.empty()) (void)(line.append("; ") && line.append(more));

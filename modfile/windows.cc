@@ -19,12 +19,19 @@ const char* bot_library(bool dod) {
   return dod ? "tavrel\\tav_rel.dll" : "tav_rel\\tav_rel.dll";
 }
 
-const char* rename_back_by_hand(bool named) {
+const char* rename_back_by_hand(RenameBack how) {
   // A file cannot be renamed over another here, and Explorer hides the
   // .gam ending: typed with it, the name becomes liblist.gam.gam.
-  return named ? "delete liblist.gam, then rename liblist_tv_backup.gam to liblist (Windows hides "
-                 "the .gam ending)"
-               : "delete liblist.gam, then rename the backup to liblist (Windows hides the .gam ending)";
+  switch (how) {
+    case RenameBack::it:
+      return "delete liblist.gam, then rename the backup to liblist (Windows hides the .gam ending)";
+    case RenameBack::backup:
+      return "delete liblist.gam, then rename liblist_tv_backup.gam to liblist (Windows hides "
+             "the .gam ending)";
+    case RenameBack::backup_alone:
+      break;
+  }
+  return "rename liblist_tv_backup.gam to liblist (Windows hides the .gam ending)";
 }
 
 const char* engine_entry_replaced(bool) {

@@ -85,7 +85,7 @@ Failure stale_backup_uninstall() {
   Failure failure = refusal(
       "liblist.gam has none of the bot's lines, so it was probably replaced by a game update or "
       "a file check, and liblist_tv_backup.gam is an older copy of it; delete the backup, or ");
-  failure.text[1] = rename_back_by_hand(false);
+  failure.text[1] = rename_back_by_hand(RenameBack::it);
   failure.text[2] = " to get that copy back";
   return failure;
 }
@@ -123,13 +123,25 @@ Decision<Step> plan_remove_copy(const Facts& facts) {
                                     "cannot delete", kBackupFile)))};
   if (auto refused = refuse_unchangeable(facts, {Touch::none, Touch::replaced, false}))
     return {plan_end(failed(*refused))};
-  return {plan_change(kRemoveCopy), Step::remove_copy};
+  return {plan_change(kRemoveCopy, false), Step::remove_copy};
+}
+
+// The refusal of a backup alone that has the bot's lines itself: putting
+// it back would leave the bot loaded.
+Failure backup_not_original() {
+  Failure failure = refusal("it has the bot's lines, so it is no original from before the install; ",
+                            "cannot use", kBackupFile);
+  failure.text[1] = rename_back_by_hand(RenameBack::backup_alone);
+  failure.text[2] = ", then run uninstall again to rebuild the game's own entries";
+  return failure;
 }
 
 // The plan to put the backup back, where liblist.gam allows it.
 Decision<Step> plan_restore(const Facts& facts) {
   const Text& text = facts.text;
   Kind config = facts.config.kind;
+  // Alone, the backup's text is the one read.
+  if (config == Kind::missing && text.bot_lines) return {plan_end(failed(backup_not_original()))};
   // Without liblist.gam, or with a dangling link at its name, there is
   // nothing to read and nothing to lose: the backup goes back.
   if (config != Kind::missing && !facts.config.dangling) {
@@ -147,7 +159,7 @@ Decision<Step> plan_restore(const Facts& facts) {
                                     "cannot use", kBackupFile)))};
   Touches touches{config == Kind::missing ? Touch::none : Touch::replaced, Touch::moved, false};
   if (auto refused = refuse_unchangeable(facts, touches)) return {plan_end(failed(*refused))};
-  return {plan_change(kRestore), Step::restore};
+  return {plan_change(kRestore, false), Step::restore};
 }
 
 // A backup that cannot be read stays; liblist.gam is rebuilt beside it
@@ -157,7 +169,7 @@ Decision<Step> plan_beside_unreadable(const Facts& facts) {
   if (facts.config.kind != Kind::regular || !can_rebuild(facts.text) ||
       refuse_unchangeable(facts, {Touch::replaced, Touch::none, true}))
     return {plan_end(failed(unread, kAsItWas))};
-  Plan plan = plan_change(kRebuild);
+  Plan plan = plan_change(kRebuild, true);
   plan.outcome = failed(unread, "liblist.gam would be rebuilt instead, and the "
                                 "backup would stay in place");
   return {plan, Step::rebuild_beside_backup};
@@ -179,7 +191,7 @@ Decision<Step> decide(const Facts& facts, const Nothing&) {
   if (text.too_large) return {plan_end(failed(too_large("cannot rebuild", kConfigFile)))};
   if (auto refused = refuse_unchangeable(facts, {Touch::replaced, Touch::none, true}))
     return {plan_end(failed(*refused))};
-  return {plan_change(kRebuild), Step::rebuild};
+  return {plan_change(kRebuild, true), Step::rebuild};
 }
 
 // Rebuilds liblist.gam in place of the old one.
