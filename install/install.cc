@@ -1,12 +1,13 @@
 // install: points the mod at the bot's library.
 //
 // The new liblist.gam is the head of the current one (every piece up to and
-// including the first one that holds "mpentity"), the bot block, and the
-// tail from the first piece that holds the tail marker on.  It is built
-// complete and on disk before the original is kept under the backup name
-// and the new file renamed into place, so that liblist.gam is at every
-// moment either the original or the complete new file.  The backup marks
-// the bot as installed and is never overwritten.
+// including the first one that holds "mpentity", and the rest of its line),
+// the bot block, and the tail from the start of the line with the first
+// piece that holds the tail marker.  It is built complete and on disk
+// before the original is kept under the backup name and the new file
+// renamed into place, so that liblist.gam is at every moment either the
+// original or the complete new file.  The backup marks the bot as installed
+// and is never overwritten.
 //
 // What liblist.gam says decides as much as the backup does: a liblist.gam
 // that has the bot's lines after its head is installed already, with or
@@ -43,8 +44,9 @@ const char* const kDodBotBlock[] = {
 
 // The new liblist.gam made from |text|: the head, the bot block (its lines
 // ended by the file's own line end, so that a file made on Windows and
-// edited elsewhere keeps CR LF throughout), then the tail from the first
-// piece after the head that holds the tail marker, none where no piece does.
+// edited elsewhere keeps CR LF throughout), then the tail from the start of
+// the line with the first piece after the head that holds the tail marker,
+// none where no piece does.
 Parts splice_bot_entry(const Text& text) {
   Parts parts;
   parts.add(text.head());

@@ -259,7 +259,9 @@ SystemError remove_name(const char* name);
 
 // Gives the file at |from| the second name |to| (a hard link; a symbolic
 // link at |from| is linked itself), then tries to flush the folder; fails
-// when |to| is taken or the file system has no hard links.
+// when |to| is taken, or the file system has no hard links or refuses this
+// one (Linux refuses a link to another account's file that the runner may
+// not both read and write, where it protects hard links).
 SystemError link_name(const char* from, const char* to);
 
 // Renames |from| to |to| only where nothing stands at |to|, then tries to

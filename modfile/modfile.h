@@ -51,7 +51,7 @@ struct Text {
   // The bytes read (on Windows CR LF as LF), from the start; the reading
   // stops after the bot's lines, which nothing that follows can outweigh.
   Bytes bytes;
-  bool read = false;       // read through without an error
+  bool read = false;       // read without an error, as far as a decision needs
   SystemError read_error;  // why not, where it was tried
   // Larger than kLargestBuild: |bytes| is empty, and nothing is built.
   bool too_large = false;
@@ -78,12 +78,11 @@ struct Text {
   static constexpr size_t kNone = static_cast<size_t>(-1);
   size_t tail_start = kNone;
 
-  std::string_view head() const { return {bytes.view().data(), head_size}; }
-  // The tail install keeps; empty where no piece holds the marker.
+  // The head, and the tail install keeps (empty where no piece holds the
+  // marker): parts of |bytes|, empty where they were not kept.
+  std::string_view head() const { return part_of(bytes.view(), 0, head_size); }
   std::string_view tail() const {
-    std::string_view all = bytes.view();
-    if (tail_start == kNone) return {};
-    return {all.data() + tail_start, all.size() - tail_start};
+    return tail_start == kNone ? std::string_view() : part_of(bytes.view(), tail_start);
   }
 };
 

@@ -283,6 +283,23 @@ static Pin pin_of(int fd) {
   return Pin::none;
 }
 
+// The pin of the regular file |name|, told without opening it where the
+// system can (statx(), Linux 4.11 and later), else from the file opened
+// without following a link or blocking; none where neither can tell.
+static Pin pin_of_name(const char* name) {
+#if defined(__linux__) && defined(STATX_ATTR_IMMUTABLE)
+  struct statx about;
+  constexpr auto kPins = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
+  if (statx(AT_FDCWD, name, AT_SYMLINK_NOFOLLOW, 0, &about) == 0 &&
+      (about.stx_attributes_mask & kPins) == kPins) {
+    if ((about.stx_attributes & STATX_ATTR_IMMUTABLE) != 0) return Pin::immutable;
+    return (about.stx_attributes & STATX_ATTR_APPEND) != 0 ? Pin::append_only : Pin::none;
+  }
+#endif
+  Descriptor file(open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+  return file ? pin_of(file.get()) : Pin::none;
+}
+
 Folder look_at_folder() {
   Folder folder;
   folder.runner = geteuid();
@@ -333,7 +350,10 @@ static void take_open(Found& found, Descriptor file, const struct stat& target) 
     return;
   }
   found.kind = Kind::regular;
-  if (!found.link) found.pin = pin_of(file.get());
+  if (!found.link) {
+    found.pin = pin_of(file.get());
+    found.owner = opened.st_uid;  // the file's, as opened
+  }
   found.id = {static_cast<std::uint64_t>(opened.st_dev), static_cast<std::uint64_t>(opened.st_ino)};
   found.links = opened.st_nlink;
   found.size = static_cast<std::uint64_t>(opened.st_size);
@@ -391,8 +411,7 @@ Found look_at_leftover(const char* name, const Folder&) {
     found.kind = other_kind(own);
   } else {
     found.kind = Kind::regular;
-    Descriptor file(open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
-    if (file) found.pin = pin_of(file.get());
+    found.pin = pin_of_name(name);
   }
   return found;
 }
@@ -585,8 +604,8 @@ static SystemError rename_no_replace(const char* from, const char* to) {
   // Linux before 3.15) gets the fallback; every other error is a failure.
   if (errno != EINVAL && errno != ENOSYS) return last_error();
 #endif
-  // The folder lock keeps every other run of ours from taking |to| between
-  // this check and the rename.
+  // The folder lock, where the file system offers one, keeps every other
+  // run of ours from taking |to| between this check and the rename.
   if (name_taken(to)) return SystemError(EEXIST);
   return checked(rename(from, to));
 }

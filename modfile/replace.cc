@@ -83,9 +83,10 @@ std::optional<Failure> Replacement::commit(const char* name) {
 enum class Kept { not_asked, linked, moved };
 
 // Keeps the original liblist.gam under the backup name: as a second name
-// while liblist.gam stays in place, or, on a file system without hard
-// links (FAT, exFAT, many network ones), moved there, so that liblist.gam
-// is missing until the commit.  Neither replaces a file at the backup name.
+// while liblist.gam stays in place, or, where no hard link can be made
+// (FAT, exFAT, many network file systems, or another account's file where
+// the system protects hard links), moved there, so that liblist.gam is
+// missing until the commit.  Neither replaces a file at the backup name.
 Made<Kept> keep_original(const Found& config) {
   if (SystemError error = link_name(kConfigFile, kBackupFile); !error) return {Kept::linked, {}};
   if (!config.here)

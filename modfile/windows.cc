@@ -117,33 +117,33 @@ SystemError close_descriptor(int fd) {
 // that was just written open for a moment; opening, moving or deleting it
 // then fails with one of these errors, as does a file that is being
 // deleted.  Such a call is tried again after a growing pause, about one
-// second in all, before it counts as failed.
-static bool wait_out_lock(int* attempt) {
-  DWORD error = GetLastError();
-  if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION &&
-      error != ERROR_ACCESS_DENIED)
-    return false;
-  if (*attempt >= 8) return false;  // 25 + 50 + ... + 200 ms = 0.9 s
-  Sleep(25 * ++*attempt);
-  SetLastError(error);
-  return true;
+// second in all, before it counts as failed: |call| returns whether it
+// worked, and the result is its last error, or none.
+template <class Call>
+static SystemError retried(Call call) {
+  for (int attempt = 0;;) {
+    if (call()) return SystemError();
+    SystemError error = last_error();
+    DWORD code = static_cast<DWORD>(error.code());
+    bool brief = code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION ||
+                 code == ERROR_ACCESS_DENIED;
+    if (!brief || attempt >= 8) return error;  // 25 + 50 + ... + 200 ms = 0.9 s
+    Sleep(25 * ++attempt);
+  }
 }
 
-// Opens |name| with CreateFileW(), waiting out a brief lock: the handle, or
-// INVALID_HANDLE_VALUE with the last error set.
-static HANDLE open_handle(const char* name, DWORD access, DWORD share,
-                          DWORD disposition, DWORD flags) {
+// Opens |name| with CreateFileW(), waiting out a brief lock: the handle,
+// or INVALID_HANDLE_VALUE and why.
+static Result<HANDLE> open_handle(const char* name, DWORD access, DWORD share,
+                                  DWORD disposition, DWORD flags) {
   Wide wide = widen(name);
-  if (wide.error) {
-    SetLastError(static_cast<DWORD>(wide.error.code()));
-    return INVALID_HANDLE_VALUE;
-  }
-  HANDLE file;
-  int attempt = 0;
-  do {
+  if (wide.error) return {INVALID_HANDLE_VALUE, wide.error};
+  HANDLE file = INVALID_HANDLE_VALUE;
+  SystemError error = retried([&] {
     file = CreateFileW(wide.text, access, share, nullptr, disposition, flags, nullptr);
-  } while (file == INVALID_HANDLE_VALUE && wait_out_lock(&attempt));
-  return file;
+    return file != INVALID_HANDLE_VALUE;
+  });
+  return {file, error};
 }
 
 static constexpr DWORD kShareAll =
@@ -227,10 +227,10 @@ void hold_window(bool failed) {
 
 // Reads the volume and file index of what |name| leads to: true on success.
 static bool identify(const char* name, BY_HANDLE_FILE_INFORMATION* info) {
-  HANDLE file = open_handle(name, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool known = GetFileInformationByHandle(file, info) != 0;
-  (void)CloseHandle(file);
+  Result<HANDLE> file = open_handle(name, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  if (file.error) return false;
+  bool known = GetFileInformationByHandle(file.value, info) != 0;
+  (void)CloseHandle(file.value);
   return known;
 }
 
@@ -330,7 +330,7 @@ static bool final_path(HANDLE file, Bytes& out) {
   int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(got), nullptr, 0, nullptr, nullptr);
   std::span<char> space = out.room(static_cast<size_t>(size));
   if (size <= 0 || space.size() < static_cast<size_t>(size)) return false;
-  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(got), space.data(), size, nullptr, nullptr);
+  (void)WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(got), space.data(), size, nullptr, nullptr);
   out.keep(static_cast<size_t>(size));
   return true;
 }
@@ -353,10 +353,10 @@ Folder look_at_folder() {
   Folder folder;
   folder.write_error = check_writable();
   folder.writable = !folder.write_error;
-  HANDLE self = open_handle(".", 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-  if (self == INVALID_HANDLE_VALUE) return folder;
-  if (!final_path(self, folder.final_path)) folder.final_path.clear();
-  (void)CloseHandle(self);
+  Result<HANDLE> self = open_handle(".", 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  if (self.error) return folder;
+  if (!final_path(self.value, folder.final_path)) folder.final_path.clear();
+  (void)CloseHandle(self.value);
   return folder;
 }
 
@@ -385,19 +385,18 @@ static bool lies_here(HANDLE file, const char* name, const Folder& folder) {
   return same_path(path.view(), expected.view());
 }
 
-// The attributes of |name|, or INVALID_FILE_ATTRIBUTES with the last error
-// set.
-static DWORD attributes_of(const char* name) {
+// The attributes of |name|, or why they could not be had.
+static Result<DWORD> attributes_of(const char* name) {
   Wide wide = widen(name);
-  if (!wide.error) return GetFileAttributesW(wide.text);
-  SetLastError(static_cast<DWORD>(wide.error.code()));
-  return INVALID_FILE_ATTRIBUTES;
+  if (wide.error) return {INVALID_FILE_ATTRIBUTES, wide.error};
+  DWORD attributes = GetFileAttributesW(wide.text);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return {attributes, last_error()};
+  return {attributes, SystemError()};
 }
 
-// Whether the last error says that nothing stands at a name.
-static bool nothing_there() {
-  DWORD error = GetLastError();
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+// Whether |error| says that nothing stands at a name.
+static bool nothing_there(SystemError error) {
+  return error.code() == ERROR_FILE_NOT_FOUND || error.code() == ERROR_PATH_NOT_FOUND;
 }
 
 // The pin of a name that is no link, from its |attributes|.
@@ -439,13 +438,14 @@ static void take_open(Found& found, HANDLE file, const char* name, const Folder&
 
 Found look_at(const char* name, const Folder& folder) {
   Found found;
-  DWORD attributes = attributes_of(name);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    if (nothing_there()) return found;
+  Result<DWORD> look = attributes_of(name);
+  if (look.error) {
+    if (nothing_there(look.error)) return found;
     found.kind = Kind::unreadable;
-    found.error = last_error();
+    found.error = look.error;
     return found;
   }
+  DWORD attributes = look.value;
   // A real reparse point is removed and moved as itself; its target is
   // looked at before it is opened.
   found.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -457,25 +457,26 @@ Found look_at(const char* name, const Folder& folder) {
     return found;
   }
   // A name that is no link is opened as what it is, not followed.
-  HANDLE file = open_handle(name, GENERIC_READ, kShareAll, OPEN_EXISTING,
-                            found.link ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OPEN_REPARSE_POINT);
-  if (file == INVALID_HANDLE_VALUE) {
-    found.dangling = found.link && nothing_there();
+  Result<HANDLE> file = open_handle(name, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                                    found.link ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OPEN_REPARSE_POINT);
+  if (file.error) {
+    found.dangling = found.link && nothing_there(file.error);
     found.kind = Kind::unreadable;
-    found.error = last_error();
+    found.error = file.error;
     return found;
   }
-  take_open(found, file, name, folder, target);
+  take_open(found, file.value, name, folder, target);
   return found;
 }
 
 Found look_at_leftover(const char* name, const Folder& folder) {
   Found found;
-  DWORD attributes = attributes_of(name);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    if (!nothing_there()) found.kind = Kind::unreadable;
+  Result<DWORD> look = attributes_of(name);
+  if (look.error) {
+    if (!nothing_there(look.error)) found.kind = Kind::unreadable;
     return found;
   }
+  DWORD attributes = look.value;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
     found.kind = Kind::folder;
   } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -483,10 +484,11 @@ Found look_at_leftover(const char* name, const Folder& folder) {
   } else {
     found.kind = Kind::regular;
     found.pin = pin_of(attributes);
-    HANDLE file = open_handle(name, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-    if (file != INVALID_HANDLE_VALUE) {
-      found.here = lies_here(file, name, folder);
-      (void)CloseHandle(file);
+    // Where it cannot be opened, it cannot be told to lead elsewhere.
+    Result<HANDLE> file = open_handle(name, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    if (!file.error) {
+      found.here = lies_here(file.value, name, folder);
+      (void)CloseHandle(file.value);
     }
   }
   return found;
@@ -504,7 +506,7 @@ PathLook look_along(std::string_view path) {
 }
 
 bool name_taken(const char* name) {
-  return attributes_of(name) != INVALID_FILE_ATTRIBUTES || !nothing_there();
+  return !nothing_there(attributes_of(name).error);
 }
 
 // --- Reading and writing -----------------------------------------------------------
@@ -559,10 +561,10 @@ Result<bool> same_bytes(int a, int b, std::uint64_t size) {
 Result<Descriptor> create_file(const char* name) {
   // CREATE_NEW fails on any existing name.  The file is never read-only:
   // the next switch renames over it.
-  HANDLE file = open_handle(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL);
-  if (file == INVALID_HANDLE_VALUE) return {Descriptor(), last_error()};
-  Descriptor made = descriptor_of(file, _O_WRONLY | _O_TEXT);
+  Result<HANDLE> file = open_handle(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL);
+  if (file.error) return {Descriptor(), file.error};
+  Descriptor made = descriptor_of(file.value, _O_WRONLY | _O_TEXT);
   if (made) return {std::move(made), SystemError()};
   SystemError error = last_error();
   (void)remove_name(name);  // this run's own, empty
@@ -598,19 +600,13 @@ SystemError flush_file(int fd) {
 SystemError remove_name(const char* name) {
   Wide wide = widen(name);
   if (wide.error) return wide.error;
-  int attempt = 0;
-  while (DeleteFileW(wide.text) == 0)
-    if (!wait_out_lock(&attempt)) return last_error();
-  return SystemError();
+  return retried([&] { return DeleteFileW(wide.text) != 0; });
 }
 
 SystemError link_name(const char* from, const char* to) {
   Wide wide_from = widen(from), wide_to = widen(to);
   if (wide_from.error || wide_to.error) return wide_from.error ? wide_from.error : wide_to.error;
-  int attempt = 0;
-  while (CreateHardLinkW(wide_to.text, wide_from.text, nullptr) == 0)
-    if (!wait_out_lock(&attempt)) return last_error();
-  return SystemError();
+  return retried([&] { return CreateHardLinkW(wide_to.text, wide_from.text, nullptr) != 0; });
 }
 
 // Moves |from| to |to| with |flags| added to a write-through move, so that
@@ -619,10 +615,7 @@ SystemError link_name(const char* from, const char* to) {
 static SystemError move_file(const char* from, const char* to, DWORD flags) {
   Wide wide_from = widen(from), wide_to = widen(to);
   if (wide_from.error || wide_to.error) return wide_from.error ? wide_from.error : wide_to.error;
-  int attempt = 0;
-  while (MoveFileExW(wide_from.text, wide_to.text, flags | MOVEFILE_WRITE_THROUGH) == 0)
-    if (!wait_out_lock(&attempt)) return last_error();
-  return SystemError();
+  return retried([&] { return MoveFileExW(wide_from.text, wide_to.text, flags | MOVEFILE_WRITE_THROUGH) != 0; });
 }
 
 SystemError rename_name(const char* from, const char* to) {
@@ -636,12 +629,12 @@ SystemError replace_name(const char* from, const char* to) {
 
 SystemError touch_name(const char* name) {
   // FILE_FLAG_OPEN_REPARSE_POINT: a link's own time, never its target's.
-  HANDLE file = open_handle(name, FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING,
-                            FILE_FLAG_OPEN_REPARSE_POINT);
-  if (file == INVALID_HANDLE_VALUE) return last_error();
+  Result<HANDLE> file = open_handle(name, FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT);
+  if (file.error) return file.error;
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
-  SystemError error = SetFileTime(file, nullptr, nullptr, &now) != 0 ? SystemError() : last_error();
-  if (CloseHandle(file) == 0 && !error) error = last_error();
+  SystemError error = SetFileTime(file.value, nullptr, nullptr, &now) != 0 ? SystemError() : last_error();
+  if (CloseHandle(file.value) == 0 && !error) error = last_error();
   return error;
 }
