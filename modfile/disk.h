@@ -184,6 +184,10 @@ struct Found {
   unsigned long links = 0;  // that file's number of names (regular)
   std::uint64_t size = 0;   // its size in bytes when it was opened
   SystemError error;        // why it is unreadable
+  // guarded_link: where root's own link leads through a link of another
+  // account's, or in another account's folder, that root follows not: that
+  // link's path; empty where the link at the name itself is not followed.
+  Bytes refused_at;
   bool changed = false;     // unreadable: it led to another file at the
                             // open than at the look, and was never read
   Descriptor file;          // open for reading (regular, by look_at())
@@ -194,8 +198,9 @@ struct Found {
 // link, without blocking and without taking a terminal, and told from the
 // open descriptor (what is not a regular file at the look is not opened);
 // a link of the runner's or root's is followed where the folder is not
-// guarded, its target looked at first (a device behind it is not opened),
-// and the opened file must be that target.
+// guarded (by root one step at a time, as enter_folder() follows a path),
+// its target looked at first (a device behind it is not opened), and the
+// opened file must be that target.
 Found look_at(const char* name, const Folder& folder);
 
 // Looks at |name| as a name to be removed, following no link: a regular
@@ -207,14 +212,15 @@ Found look_at_leftover(const char* name, const Folder& folder);
 // What a look for a file along a path found.
 struct PathLook {
   Kind kind = Kind::missing;  // regular, missing, or guarded_link
-  std::string_view at;        // guarded_link: the part of the path up to
-                              // and including the link
+  Bytes at;                   // guarded_link: the path of the link that
+                              // root follows not
 };
 
-// Looks for a regular file at the relative |path| without opening it:
-// links are followed, but where the folder that holds one is guarded, a
-// link is not followed (guarded_link).  What cannot be reached, a folder
-// included, is missing.
+// Looks for a regular file at the relative |path| without opening it: run
+// as root, the path is followed one step at a time, as enter_folder()
+// follows a path (a link that root follows not: guarded_link); anyone
+// else's look follows links as the system does.  What cannot be reached,
+// a folder included, is missing.
 PathLook look_along(std::string_view path);
 
 // Whether anything at all stands at |name|, a dangling link included: true

@@ -226,7 +226,12 @@ std::optional<Failure> refuse_name(const Found& found, const char* name) {
                      "place of the link",
                      "cannot use", name);
     case Kind::guarded_link:
-      return refusal(kGuardedLink, "cannot use", name);
+      if (found.refused_at.view().empty()) return refusal(kGuardedLink, "cannot use", name);
+      return Failure{"cannot use", name, {}, {},
+                     {"it leads through a symbolic link at ", found.refused_at.view(),
+                      " in a folder that another account owns or may change, where root follows no "
+                      "link; put the file itself in place of the link"},
+                     -1};
     case Kind::folder:
     case Kind::special:
       return refusal("it is a folder, FIFO, device or socket, not a regular file",

@@ -128,17 +128,37 @@ static SystemError read_link(int at, const char* name, size_t size, Bytes& out) 
 
 namespace {
 
-// A walk to a folder as root, one step at a time.
+// A path followed as root, one step at a time, as systemd's chase() does: a
+// symbolic link on the way is followed by its text, and only where it
+// belongs to root in a folder that no other account owns or may write.
 class Walk {
  public:
-  explicit Walk(const char* path) { (void)pending_.append(path); }
+  explicit Walk(std::string_view path) { (void)pending_.append(path); }
 
-  // Walks the whole path: the folder reached, or why not.
-  Entered to_end();
+  // Walks the whole path, its last step a folder too: the folder reached,
+  // entered, or why not.
+  Entered to_folder();
+  // Walks the path to its last step, followed where it is a link: the open
+  // folder that holds what the path names and its name there (the error),
+  // or the link that was not followed (|refused|).
+  struct Named {
+    Descriptor folder;
+    Bytes name;
+    SystemError error;
+    Bytes refused;
+  };
+  Named to_name();
 
  private:
+  // Walks the path; with |to_name|, it stops before opening its last step.
+  SystemError walk(bool to_name);
   // Takes the next step of the pending path into |step_|: false at its end.
   bool next_step();
+  // Whether |step_| is the last step of the path.
+  bool last_step() const;
+  // Goes through the link |step_| of |size| bytes owned by |owner|: follows
+  // it, or refuses it into |refused_|.
+  SystemError through_link(uid_t owner, size_t size);
   // Follows the link |step_| in the current folder, whose text the pending
   // path then starts with.
   SystemError follow_link(size_t size);
@@ -146,7 +166,8 @@ class Walk {
   Bytes pending_;     // what is left of the path, from |at_| on
   size_t at_ = 0;
   Bytes step_;        // the current step, NUL-terminated
-  Bytes walked_;      // the path walked so far, for the refusal
+  Bytes walked_;      // the path walked so far, for a refusal
+  Bytes refused_;     // the link that was not followed
   Descriptor folder_;
   int links_ = 0;
 };
@@ -159,6 +180,18 @@ bool Walk::next_step() {
   at_ += step.size();
   step_.clear();
   return step_.append(step) && step_.c_str() != nullptr;
+}
+
+bool Walk::last_step() const {
+  return part_of(pending_.view(), at_).find_first_not_of('/') == std::string_view::npos;
+}
+
+SystemError Walk::through_link(uid_t owner, size_t size) {
+  struct stat holder;
+  if (fstat(folder_.get(), &holder) != 0) return last_error();
+  if (owner == 0 && !guards_links(holder)) return follow_link(size);
+  refused_ = std::move(walked_);
+  return refused_.append(step_.view()) ? SystemError() : out_of_memory();
 }
 
 SystemError Walk::follow_link(size_t size) {
@@ -178,43 +211,55 @@ SystemError Walk::follow_link(size_t size) {
   return SystemError();
 }
 
-Entered Walk::to_end() {
-  Entered entered;
+SystemError Walk::walk(bool to_name) {
+  if (pending_.view().empty()) return SystemError(ENOENT);
   bool absolute = pending_.view().starts_with('/');
-  if (pending_.view().empty()) return {SystemError(ENOENT), Bytes()};
   Result<Descriptor> start = open_folder(AT_FDCWD, absolute ? "/" : ".");
-  if (start.error) return {start.error, Bytes()};
+  if (start.error) return start.error;
   folder_ = std::move(start.value);
   if (absolute) (void)walked_.append("/");
   while (next_step()) {
-    struct stat about, holder;
     if (step_.view() == ".") continue;
-    if (fstatat(folder_.get(), step_.c_str(), &about, AT_SYMLINK_NOFOLLOW) != 0)
-      return {last_error(), Bytes()};
+    struct stat about;
+    if (fstatat(folder_.get(), step_.c_str(), &about, AT_SYMLINK_NOFOLLOW) != 0) return last_error();
     if (S_ISLNK(about.st_mode)) {
-      if (fstat(folder_.get(), &holder) != 0) return {last_error(), Bytes()};
-      if (about.st_uid != 0 || guards_links(holder)) {
-        entered.guarded_link = std::move(walked_);
-        (void)entered.guarded_link.append(step_.view());
-        return entered;
-      }
-      if (SystemError error = follow_link(static_cast<size_t>(about.st_size))) return {error, Bytes()};
+      SystemError error = through_link(about.st_uid, static_cast<size_t>(about.st_size));
+      if (error || !refused_.view().empty()) return error;
       continue;
     }
+    if (to_name && last_step()) return SystemError();
     Result<Descriptor> next = open_folder(folder_.get(), step_.c_str());
-    if (next.error) return {next.error, Bytes()};
+    if (next.error) return next.error;
     folder_ = std::move(next.value);
-    if (!walked_.append(step_.view()) || !walked_.append("/")) return {out_of_memory(), Bytes()};
+    if (!walked_.append(step_.view()) || !walked_.append("/")) return out_of_memory();
   }
-  entered.error = checked(fchdir(folder_.get()));
+  // A path that ends in a folder itself names "." there.
+  step_.clear();
+  return step_.append(".") && step_.c_str() != nullptr ? SystemError() : out_of_memory();
+}
+
+Entered Walk::to_folder() {
+  Entered entered;
+  entered.error = walk(false);
+  if (!entered.error && !refused_.view().empty()) entered.guarded_link = std::move(refused_);
+  else if (!entered.error) entered.error = checked(fchdir(folder_.get()));
   return entered;
+}
+
+Walk::Named Walk::to_name() {
+  Named named;
+  named.error = walk(true);
+  named.refused = std::move(refused_);
+  named.folder = std::move(folder_);
+  named.name = std::move(step_);
+  return named;
 }
 
 }  // namespace
 
 Entered enter_folder(const char* path) {
   if (geteuid() != 0) return {checked(chdir(path)), Bytes()};
-  return Walk(path).to_end();
+  return Walk(path).to_folder();
 }
 
 // --- The folder ------------------------------------------------------------------
@@ -360,6 +405,33 @@ static void take_open(Found& found, Descriptor file, const struct stat& target) 
   found.file = std::move(file);
 }
 
+// Looks at the file that root's own link |name| leads to, followed one step
+// at a time (see Walk), and opens it where it is a regular file.
+static Found look_through(const char* name, Found found) {
+  Walk::Named named = Walk(name).to_name();
+  if (!named.refused.view().empty()) {
+    found.kind = Kind::guarded_link;  // on the way, another account's link
+    found.refused_at = std::move(named.refused);
+    return found;
+  }
+  struct stat target;
+  if (!named.error && fstatat(named.folder.get(), named.name.c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0)
+    named.error = last_error();
+  if (named.error) {
+    found.kind = Kind::unreadable;
+    found.error = named.error;
+    found.dangling = named.error.code() == ENOENT;
+    return found;
+  }
+  if (!S_ISREG(target.st_mode)) {
+    found.kind = other_kind(target);  // never opened
+    return found;
+  }
+  int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW;
+  take_open(found, Descriptor(openat(named.folder.get(), named.name.c_str(), flags)), target);
+  return found;
+}
+
 Found look_at(const char* name, const Folder& folder) {
   Found found;
   struct stat own;
@@ -379,6 +451,7 @@ Found look_at(const char* name, const Folder& folder) {
       found.kind = Kind::guarded_link;  // root's own may lead on through the account's folders
       return found;
     }
+    if (geteuid() == 0) return look_through(name, std::move(found));
     if (stat(name, &target) != 0) {
       found.dangling = errno == ENOENT;
       mark_unreadable(found);
@@ -418,27 +491,21 @@ Found look_at_leftover(const char* name, const Folder&) {
 
 PathLook look_along(std::string_view path) {
   PathLook look;
-  Descriptor folder(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  for (size_t at = 0; folder;) {
-    size_t end = path.find('/', at);
-    bool last = end == std::string_view::npos;
-    Bytes step;
-    if (!step.append(part_of(path, at, last ? path.size() - at : end - at)) || !step.c_str()) return look;
-    struct stat about, holder;
-    if (fstatat(folder.get(), step.c_str(), &about, AT_SYMLINK_NOFOLLOW) != 0) return look;
-    if (S_ISLNK(about.st_mode) && fstat(folder.get(), &holder) == 0 && guards_links(holder)) {
-      look.kind = Kind::guarded_link;
-      look.at = part_of(path, 0, last ? path.size() : end);
-      return look;
-    }
-    // Elsewhere a link is followed: the runner's, or root's in its own folder.
-    if (last) {
-      bool found = fstatat(folder.get(), step.c_str(), &about, 0) == 0 && S_ISREG(about.st_mode);
-      look.kind = found ? Kind::regular : Kind::missing;
-      return look;
-    }
-    folder = Descriptor(openat(folder.get(), step.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    at = end + 1;
+  struct stat about;
+  Bytes name;
+  if (!name.append(path) || name.c_str() == nullptr) return look;
+  // Anyone but root follows links as the system does.
+  if (geteuid() != 0) {
+    if (stat(name.c_str(), &about) == 0 && S_ISREG(about.st_mode)) look.kind = Kind::regular;
+    return look;
+  }
+  Walk::Named named = Walk(name.view()).to_name();
+  if (!named.refused.view().empty()) {
+    look.kind = Kind::guarded_link;
+    look.at = std::move(named.refused);
+  } else if (!named.error && fstatat(named.folder.get(), named.name.c_str(), &about, AT_SYMLINK_NOFOLLOW) == 0 &&
+             S_ISREG(about.st_mode)) {
+    look.kind = Kind::regular;
   }
   return look;
 }

@@ -95,10 +95,11 @@ int run_program(const Program<Own, Step>& program, std::span<const char* const> 
   Run run(program.about, words);
   if (std::optional<int> status = run.ended()) return run.finish(*status);
   Decision<Step> decision;
+  std::optional<Own> own;  // lives as long as the plan that may point into it
   if (std::optional<Plan> refused = run.refused())
     decision.plan = *refused;
   else
-    decision = program.decide(run.facts(), program.read_own(run.facts()));
+    decision = program.decide(run.facts(), own.emplace(program.read_own(run.facts())));
   Plan plan = run.with_shared_steps(decision.plan);
   Outcome outcome = plan.outcome;
   if (!run.dry_run()) {
