@@ -22,5 +22,5 @@ while IFS=$'\t' read -r file expression what; do
   fi
   echo "$result  $file: $what"
   cp "$work/original" "$file"
-done < "$root/tests/mutations.txt"
+done < "$work/tests/mutations.txt"
 echo "killed $killed of $total mutations ($((total ? 100 * killed / total : 0)) %)"

@@ -88,15 +88,15 @@ for shape in "ln -s $work/fifo" mkfifo; do
   check "put in place between look and open ($shape): refused, nothing of it opened or read" "1 0 0" \
     "$? $(grep -c 'fifo>' "$work/trace") $(grep -c ' read(' "$work/trace")"
 done
-# Root's own link in root's own folder, pointed at another whole file in
-# that instant: the file opened is not the one looked at, and is refused
-# unread.
-mod retarget 0:0 && mv liblist.gam "$work/looked.gam" && ln -s "$work/looked.gam" liblist.gam &&
-  cp "$work/looked.gam" "$work/other.gam" && echo '// another file' >>"$work/other.gam"
-inject liblist.gam openat delay_enter=1000000 1 "$bin/install" 2>"$work/err" &
-sleep 0.4 && ln -s "$work/other.gam" new.gam && mv -T new.gam liblist.gam
+# The account's own link in its own folder, pointed at another whole file
+# in that instant: the file opened is not the one looked at, and is refused
+# unread.  (Root reads its own link's text once, and opens what it named.)
+mod retarget && chown 4242:4343 . && mv liblist.gam looked.gam && cp -p looked.gam other.gam &&
+  echo '// another file' >>other.gam && ln -s looked.gam liblist.gam && chown -h 4242:4343 liblist.gam
+inject liblist.gam openat delay_enter=1000000 1 setpriv --reuid=4242 --regid=4343 --clear-groups "$bin/install" 2>"$work/err" &
+sleep 0.4 && ln -s other.gam new.gam && chown -h 4242:4343 new.gam && mv -T new.gam liblist.gam
 wait $!
-check "root's link pointed elsewhere between look and open: refused unread" \
+check "a link pointed elsewhere between look and open: refused unread" \
   "1 install: cannot open liblist.gam: it changed while it was opened; nothing was changed" "$? $(cat "$work/err")"
 # Another process holds a shared lock on the folder, and the program starts
 # with SIGALRM blocked: it still gives up after its wait, and says so.
