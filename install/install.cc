@@ -96,7 +96,7 @@ const char kHeadlessConfig[] =
 // start, reported as a success.
 std::optional<Failure> refuse_without_library(const Library& library, Step step) {
   if (library.path == nullptr || library.look.kind == Kind::regular) return std::nullopt;
-  if (library.look.kind == Kind::guarded_link) return refusal(kGuardedLink, "cannot use", library.look.at);
+  if (library.look.kind == Kind::guarded_link) return refusal(kGuardedLink, "cannot use", library.look.at.view());
   Failure failure = refusal(kSystemName, "cannot find the bot's library", library.path);
   failure.text[1] = " would load it from the switched liblist.gam, and the game would not "
                     "start; put the bot's folder into the mod folder first";
