@@ -56,14 +56,13 @@ std::span<const char* const> game_block(Game game) {
   return {};
 }
 
-// The rebuilt liblist.gam made from |text|: the head, ended by a line end
-// where its last line has none, so that the block's first entry stands on
-// a line of its own, then the game's stock block, each line ended by the
-// file's own line end.
+// The rebuilt liblist.gam made from |text|: the head, then the game's stock
+// block, each line ended by the file's own line end.  The head of a file
+// with the bot's lines ends a line, since those lines follow it, so the
+// block's first entry stands on a line of its own.
 Parts rebuild_game_entry(const Text& text) {
   Parts parts;
   parts.add(text.head());
-  if (!text.head_ends_line) parts.add(line_end(text));
   parts.add_lines(game_block(text.game), line_end(text));
   return parts;
 }
