@@ -19,6 +19,17 @@ inline std::string_view part_of(std::string_view text, size_t at,
   return {text.data() + at, std::min(count, text.size() - at)};
 }
 
+// |c| in lower case where it is an ASCII capital letter.
+inline char ascii_lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Whether |a| and |b| are the same text but for the case of ASCII letters.
+inline bool same_but_ascii_case(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
+}
+
 // malloc() and realloc() rather than std::string, whose exceptions would
 // bring the C++ runtime's threads and locales into the static programs
 // (and new imports into the Windows ones).
@@ -65,8 +76,6 @@ class Bytes {
     std::memmove(data_, data_ + count, size_ - count);
     size_ -= count;
   }
-  // Keeps the first |count| bytes only.
-  void cut_to(size_t count) { size_ = std::min(size_, count); }
   void clear() { size_ = 0; }
   std::string_view view() const { return {data_, size_}; }
   // The bytes with a NUL after them, for a call that wants a C string;

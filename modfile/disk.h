@@ -233,10 +233,9 @@ bool name_taken(const char* name);
 // feed on Windows: how many, 0 at the end of the file.
 Result<size_t> read_text(int fd, std::span<char> buffer);
 
-// Whether the open files |a| and |b|, of |size| bytes each when they were
-// opened, hold the same bytes as stored (CR LF as CR LF), read from their
-// starts.
-Result<bool> same_bytes(int a, int b, std::uint64_t size);
+// Reads the bytes of |fd| as stored (CR LF as CR LF) from |offset| into
+// all of |buffer|, as far as the file goes: how many.
+Result<size_t> read_at(int fd, std::span<char> buffer, std::uint64_t offset);
 
 // Creates |name| for writing (in text mode on Windows: a line feed becomes
 // CR LF) only where nothing stands at that name, never following a link.

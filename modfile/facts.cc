@@ -1,5 +1,7 @@
 // What the folder holds, read once, and the refusals that both programs
 // make from it.
+#include <cstring>
+
 #include "modfile.h"
 
 // --- Failures and outcomes ---------------------------------------------------------
@@ -91,6 +93,26 @@ Failure bot_line_deleted() {
 
 // --- What the folder holds ---------------------------------------------------------
 
+namespace {
+
+// Whether the open files |a| and |b|, of |size| bytes each when they were
+// opened, hold the same bytes as stored: a comparison that cannot be read
+// through counts as a difference.
+bool same_bytes(int a, int b, std::uint64_t size) {
+  char one[16384], other[16384];
+  for (std::uint64_t at = 0; at <= size; at += sizeof one) {
+    Result<size_t> got_one = read_at(a, one, at);
+    Result<size_t> got_other = read_at(b, other, at);
+    if (got_one.error || got_other.error || got_one.value != got_other.value ||
+        std::memcmp(one, other, got_one.value) != 0)
+      return false;
+    if (got_one.value < sizeof one) break;
+  }
+  return true;
+}
+
+}  // namespace
+
 void read_folder(Facts& facts) {
   facts.backup = look_at(kBackupFile, facts.folder);
   facts.config = look_at(kConfigFile, facts.folder);
@@ -105,13 +127,18 @@ void read_folder(Facts& facts) {
   if (facts.backup.kind == Kind::regular && !facts.second_name && &source == &facts.config &&
       text.read && text.found_mpentity && !text.bot_lines && !text.too_large &&
       facts.backup.size == facts.config.size)
-    // A comparison that cannot be read through counts as a difference.
-    facts.backup_same = same_bytes(facts.config.file.get(), facts.backup.file.get(), facts.config.size).value;
+    facts.backup_same = same_bytes(facts.config.file.get(), facts.backup.file.get(), facts.config.size);
 }
 
 void release_originals(Facts& facts) {
   release_before_rename(facts.config.file);
   release_before_rename(facts.backup.file);
+}
+
+std::optional<Failure> remove_backup(Facts& facts) {
+  release_originals(facts);
+  if (SystemError error = remove_name(kBackupFile)) return failed_call(error, "cannot delete", kBackupFile);
+  return std::nullopt;
 }
 
 // --- Refusals ----------------------------------------------------------------------
@@ -146,13 +173,17 @@ std::optional<Failure> refuse_pinned(const Found& found, const char* name, Touch
   return refusal(pinned_because(found.pin), action, name);
 }
 
+// Whether |folder| is sticky and keeps this run from renaming or removing a
+// file of |owner|'s: only a file's owner, the folder's owner and root may.
+bool sticky_forbids(const Folder& folder, long long owner) {
+  return folder.sticky && folder.runner != 0 && folder.owner != folder.runner && owner != folder.runner;
+}
+
 // The refusal to rename or remove |found| at |name| in a sticky folder,
 // where only a file's owner, the folder's owner and root may.
 std::optional<Failure> refuse_sticky_owner(const Folder& folder, const Found& found,
                                            std::string_view action, const char* name) {
-  if (!folder.sticky || folder.runner == 0 || found.owner < 0 || found.owner == folder.runner ||
-      folder.owner == folder.runner)
-    return std::nullopt;
+  if (found.owner < 0 || !sticky_forbids(folder, found.owner)) return std::nullopt;
   Failure failure = refusal(", in a folder where only a file's owner, the folder's owner and root "
                             "may rename or remove it (a sticky folder); run the program as that "
                             "account or as root",
@@ -188,9 +219,8 @@ std::optional<Failure> refuse_unchangeable(const Facts& facts, Touches touches) 
   if (auto refused = refuse_pinned(facts.config, kConfigFile, touches.config)) return refused;
   // A switch ends with a rename over liblist.gam, which a sticky folder
   // refuses to anyone but the owners.
-  const Folder& folder = facts.folder;
-  if (touches.config != Touch::none && folder.sticky && facts.config.kind != Kind::missing &&
-      folder.runner != 0 && folder.owner != folder.runner && facts.config.owner != folder.runner)
+  if (touches.config != Touch::none && facts.config.kind != Kind::missing &&
+      sticky_forbids(facts.folder, facts.config.owner))
     return refusal("it belongs to another account in a folder that only its owners may change "
                    "(a sticky folder); run the program as that account",
                    "cannot replace", kConfigFile);
@@ -284,9 +314,7 @@ std::optional<Failure> refuse_unsafe(const Facts& facts) {
   if (auto refused = refuse_lock(facts)) return refused;
   // A leftover that leads to a file elsewhere is never removed.
   if (!facts.scratch.here)
-    return refusal("it leads to a file in another place, which removing it would "
-                   "remove; remove the link itself by hand",
-                   "cannot remove", kScratchFile);
+    return refusal(kRemovesElsewhere, "cannot remove", kScratchFile);
   if (auto refused = refuse_name(facts.backup, kBackupFile)) return refused;
   if (auto refused = refuse_name(facts.config, kConfigFile)) return refused;
   if (auto refused = refuse_sticky(facts)) return refused;

@@ -195,6 +195,10 @@ Outcome nothing_here();
 Outcome no_change(std::string_view words);
 Outcome did_change(Words words);
 
+// Removes the backup name, once both open originals are let go of: how it
+// failed, if it did.
+std::optional<Failure> remove_backup(Facts& facts);
+
 // The failure that an unreadable |found| at |name| makes.
 Failure cannot_open(const Found& found, const char* name);
 // The failure where the file |name|, at |found|, was not read through into
@@ -245,6 +249,12 @@ inline constexpr char kGuardedLink[] =
     "it is a symbolic link in a folder that another account owns or may change, "
     "where root follows no link; run the program as the account that owns the "
     "folder, or put the file itself in place of the link";
+
+// Why a name that leads to a file elsewhere is not removed, with the way
+// out.
+inline constexpr char kRemovesElsewhere[] =
+    "it leads to a file in another place, which removing it would remove; remove the link "
+    "itself by hand";
 
 // The refusals that come before any decision: a lock that was not taken, a
 // folder, FIFO, device or socket or a link that is not followed at either

@@ -139,11 +139,13 @@ class Walk {
   // entered, or why not.
   Entered to_folder();
   // Walks the path to its last step, followed where it is a link: the open
-  // folder that holds what the path names and its name there (the error),
-  // or the link that was not followed (|refused|).
+  // folder that holds what the path names, its name there and what stands
+  // there, looked at as itself (the error), or the link that was not
+  // followed (|refused|).
   struct Named {
     Descriptor folder;
     Bytes name;
+    struct stat about {};
     SystemError error;
     Bytes refused;
   };
@@ -249,6 +251,9 @@ Entered Walk::to_folder() {
 Walk::Named Walk::to_name() {
   Named named;
   named.error = walk(true);
+  if (!named.error && refused_.view().empty() &&
+      fstatat(folder_.get(), step_.c_str(), &named.about, AT_SYMLINK_NOFOLLOW) != 0)
+    named.error = last_error();
   named.refused = std::move(refused_);
   named.folder = std::move(folder_);
   named.name = std::move(step_);
@@ -414,21 +419,18 @@ static Found look_through(const char* name, Found found) {
     found.refused_at = std::move(named.refused);
     return found;
   }
-  struct stat target;
-  if (!named.error && fstatat(named.folder.get(), named.name.c_str(), &target, AT_SYMLINK_NOFOLLOW) != 0)
-    named.error = last_error();
   if (named.error) {
     found.kind = Kind::unreadable;
     found.error = named.error;
     found.dangling = named.error.code() == ENOENT;
     return found;
   }
-  if (!S_ISREG(target.st_mode)) {
-    found.kind = other_kind(target);  // never opened
+  if (!S_ISREG(named.about.st_mode)) {
+    found.kind = other_kind(named.about);  // never opened
     return found;
   }
   int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW;
-  take_open(found, Descriptor(openat(named.folder.get(), named.name.c_str(), flags)), target);
+  take_open(found, Descriptor(openat(named.folder.get(), named.name.c_str(), flags)), named.about);
   return found;
 }
 
@@ -503,8 +505,7 @@ PathLook look_along(std::string_view path) {
   if (!named.refused.view().empty()) {
     look.kind = Kind::guarded_link;
     look.at = std::move(named.refused);
-  } else if (!named.error && fstatat(named.folder.get(), named.name.c_str(), &about, AT_SYMLINK_NOFOLLOW) == 0 &&
-             S_ISREG(about.st_mode)) {
+  } else if (!named.error && S_ISREG(named.about.st_mode)) {
     look.kind = Kind::regular;
   }
   return look;
@@ -525,30 +526,16 @@ Result<size_t> read_text(int fd, std::span<char> buffer) {
   }
 }
 
-// Reads from |fd| at |offset| into all of |buffer|, as far as the file
-// goes: how many bytes.
-static Result<size_t> read_at(int fd, std::span<char> buffer, off_t offset) {
+Result<size_t> read_at(int fd, std::span<char> buffer, std::uint64_t offset) {
   size_t got = 0;
   while (got < buffer.size()) {
-    ssize_t part = pread(fd, buffer.data() + got, buffer.size() - got, offset + static_cast<off_t>(got));
+    ssize_t part = pread(fd, buffer.data() + got, buffer.size() - got, static_cast<off_t>(offset + got));
     if (part < 0 && errno == EINTR) continue;
     if (part < 0) return {got, last_error()};
     if (part == 0) break;
     got += static_cast<size_t>(part);
   }
   return {got, SystemError()};
-}
-
-Result<bool> same_bytes(int a, int b, std::uint64_t size) {
-  char one[16384], other[16384];
-  for (std::uint64_t at = 0; at <= size; at += sizeof one) {
-    Result<size_t> got_one = read_at(a, one, static_cast<off_t>(at));
-    Result<size_t> got_other = read_at(b, other, static_cast<off_t>(at));
-    if (got_one.error || got_other.error) return {false, got_one.error ? got_one.error : got_other.error};
-    if (got_one.value != got_other.value || std::memcmp(one, other, got_one.value) != 0) return {false, {}};
-    if (got_one.value < sizeof one) break;
-  }
-  return {true, {}};
 }
 
 Result<Descriptor> create_file(const char* name) {

@@ -196,11 +196,8 @@ std::optional<Outcome> Run::start_steps(const Plan& plan) {
   if (!plan.changes && plan.outcome.status != kDone) return std::nullopt;
   // A scratch file left by a killed run: no run of ours is using it now.
   if (plan.clears_leftover) (void)remove_name(kScratchFile);  // or left for the next run
-  if (plan.drops_second_name) {
-    release_originals(facts_);
-    if (SystemError error = remove_name(kBackupFile))
-      return failed(failed_call(error, "cannot delete", kBackupFile));
-  }
+  if (plan.drops_second_name)
+    if (std::optional<Failure> failure = remove_backup(facts_)) return failed(*failure);
   return std::nullopt;
 }
 

@@ -31,12 +31,8 @@ Game title_of(std::string_view piece) {
 // it is rare in the rest of a liblist.gam, and memchr() finds it fast.
 enum class Mention { none, bot, library };
 Mention mention_of(std::string_view piece) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
   auto at = [&](size_t from, std::string_view word) {
-    if (from + word.size() > piece.size()) return false;
-    for (size_t i = 0; i < word.size(); ++i)
-      if (lower(piece[from + i]) != word[i]) return false;
-    return true;
+    return same_but_ascii_case(part_of(piece, from, word.size()), word);
   };
   Mention found = Mention::none;
   for (char v : {'v', 'V'}) {
@@ -61,7 +57,7 @@ bool loads_metamod(std::string_view piece, std::string_view key) {
     return false;
   std::string_view rest = part_of(piece, after);
   return std::search(rest.begin(), rest.end(), std::begin("metamod"), std::end("metamod") - 1,
-                     [](char a, char b) { return (a >= 'A' && a <= 'Z' ? static_cast<char>(a + 32) : a) == b; }) != rest.end();
+                     [](char a, char b) { return ascii_lower(a) == b; }) != rest.end();
 }
 
 // Reads a text piece by piece: the head up to the end of the line that

@@ -362,15 +362,6 @@ Folder look_at_folder() {
 
 // --- Names -----------------------------------------------------------------------
 
-// Whether |a| and |b| are the same text but for the case of ASCII letters.
-static bool same_path(std::string_view a, std::string_view b) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
-
 // Whether the open |file|, opened by |name|, lies at |name| in |folder|
 // itself: Wine shows a Unix symbolic link as the file it leads to, and
 // deleting or moving the link there deletes or moves that file.  True
@@ -382,7 +373,7 @@ static bool lies_here(HANDLE file, const char* name, const Folder& folder) {
   (void)expected.append(folder_path);
   if (!folder_path.ends_with('\\')) (void)expected.append("\\");
   (void)expected.append(name);
-  return same_path(path.view(), expected.view());
+  return same_but_ascii_case(path.view(), expected.view());
 }
 
 // The attributes of |name|, or why they could not be had.
@@ -531,9 +522,9 @@ Result<size_t> read_text(int fd, std::span<char> buffer) {
   return {out, SystemError()};
 }
 
-// Reads all of |buffer| from |fd| as bytes, as far as the file goes: how
-// many.
-static Result<size_t> read_bytes(int fd, std::span<char> buffer) {
+Result<size_t> read_at(int fd, std::span<char> buffer, std::uint64_t offset) {
+  // The descriptors read bytes (_O_BINARY).
+  if (_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) < 0) return {0, last_error()};
   size_t got = 0;
   while (got < buffer.size()) {
     int part = _read(fd, buffer.data() + got, static_cast<unsigned>(buffer.size() - got));
@@ -542,20 +533,6 @@ static Result<size_t> read_bytes(int fd, std::span<char> buffer) {
     got += static_cast<size_t>(part);
   }
   return {got, SystemError()};
-}
-
-Result<bool> same_bytes(int a, int b, std::uint64_t size) {
-  // The descriptors read bytes (_O_BINARY), from the start.
-  if (_lseeki64(a, 0, SEEK_SET) < 0 || _lseeki64(b, 0, SEEK_SET) < 0) return {false, last_error()};
-  char one[16384], other[16384];
-  for (std::uint64_t at = 0; at <= size; at += sizeof one) {
-    Result<size_t> got_one = read_bytes(a, one);
-    Result<size_t> got_other = read_bytes(b, other);
-    if (got_one.error || got_other.error) return {false, got_one.error ? got_one.error : got_other.error};
-    if (got_one.value != got_other.value || std::memcmp(one, other, got_one.value) != 0) return {false, {}};
-    if (got_one.value < sizeof one) break;
-  }
-  return {true, {}};
 }
 
 Result<Descriptor> create_file(const char* name) {

@@ -26,15 +26,15 @@ fresh() {
   rm -rf "$work"/{alpha,beta,orig,alone}* "$work"/a/{lines,plans}
   for mod in $mods; do
     for copy in "$work/$mod" "$work/orig/$mod" "$work/alone/$mod"; do mkdir -p "$copy" && cp -R "$examples/${mod#*/}"/. "$copy"; done
-    echo "$mod: $(timeout 60 "$bin/install" -n -- "$work/orig/$mod")" >>"$work/a/plans"
-    echo "$mod: $(timeout 60 "$bin/install" -v -- "$work/alone/$mod")" >>"$work/a/lines"
+    echo "$mod: $(within 60 "$bin/install" -n -- "$work/orig/$mod")" >>"$work/a/plans"
+    echo "$mod: $(within 60 "$bin/install" -v -- "$work/alone/$mod")" >>"$work/a/lines"
   done
 }
 # play [ARGS...]: runs the playbook; prints the folders it changed or would change and the hosts'
 # failures with the program's line (the task's message, and nothing else), sorted (the hosts run
 # side by side), then the exit status where not 0; each folder's line as shown goes to a/shown.
 play() {
-  timeout 300 ansible-playbook -i "$work/a/hosts.yml" "$examples/ansible/playbook.yml" -e ansible_become=false "$@" >"$work/a/log" 2>&1
+  within 300 ansible-playbook -i "$work/a/hosts.yml" "$examples/ansible/playbook.yml" -e ansible_become=false "$@" >"$work/a/log" 2>&1
   local status=$?
   sed -n "s|^changed: \[.*\] => (item=$work/\(.*\))$|\1 changed|p
           s|^failed: \[.*\] (item=$work/\(.*\)) => {\"ansible_loop_var\": \"item\", \"changed\": false, \"item\": \"[^\"]*\", \"msg\": \"\([^;]*\);[^\"]*\"}$|\1 failed: \2|p
@@ -100,6 +100,6 @@ else echo "skipped: the play that becomes another account needs root (useradd, s
 
 if command -v ansible-lint >/dev/null && cp -R "$examples/ansible" "$work/a/lint"; then
   check "ansible-lint, production profile: clean" "" \
-    "$(cd "$work/a/lint" && timeout 300 ansible-lint --profile production --offline >"$work/a/log" 2>&1 || cat "$work/a/log")"
+    "$(cd "$work/a/lint" && within 300 ansible-lint --profile production --offline >"$work/a/log" 2>&1 || cat "$work/a/log")"
 else echo "skipped: ansible-lint not found (apt-get install ansible-lint)"; fi
 exit "$failed"

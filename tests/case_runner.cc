@@ -54,6 +54,7 @@
 // line ends and every expected file is compared in CR LF, and
 // TEST_EMULATED=1 for programs run by an emulator.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -87,7 +88,17 @@ bool shell(const std::string& command) {
   return std::system(command.c_str()) == 0;
 }
 
-// Lays out |to| as the case's |from|: false where the flags cannot be set.
+// The files of a case folder that describe its other files.
+const char* const kDescriptions[] = {".links", ".modes", ".owners", ".flags"};
+
+// Clears the chattr flags that a case set in |scratch|, so that it can be
+// removed.
+void clear_flags(const fs::path& scratch) {
+  shell("chattr -R -ia '" + scratch.string() + "' 2>/dev/null");
+}
+
+// Lays out |to| as the case's |from|: false, its flags cleared, where they
+// cannot be set.
 bool set_up_folder(const fs::path& from, const fs::path& to) {
   if (!fs::exists(from)) return true;
   fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
@@ -99,12 +110,15 @@ bool set_up_folder(const fs::path& from, const fs::path& to) {
       fs::remove(to / names[i]);
       fs::create_hard_link(to / names[0], to / names[i]);
     }
-  for (const char* file : {".links", ".modes", ".owners", ".flags"}) fs::remove(to / file);
+  for (const char* file : kDescriptions) fs::remove(to / file);
   for (const auto& line : lines_of(from / ".owners")) shell("chown -h " + line[1] + " '" + (to / line[0]).string() + "'");
   for (const auto& line : lines_of(from / ".modes"))
     fs::permissions(to / line[0], fs::perms(std::stoi(line[1], nullptr, 8)));
   for (const auto& line : lines_of(from / ".flags"))
-    if (!shell("chattr +" + line[1] + " '" + (to / line[0]).string() + "' 2>/dev/null")) return false;
+    if (!shell("chattr +" + line[1] + " '" + (to / line[0]).string() + "' 2>/dev/null")) {
+      clear_flags(to);
+      return false;
+    }
   return true;
 }
 
@@ -123,7 +137,7 @@ bool posix_files() {
     fs::path probe = make_scratch("probe");
     std::error_code failed;
     fs::create_symlink("target", probe / "link", failed);
-    bool posix = !failed && shell("mkfifo '" + (probe / "fifo").string() + "'");
+    bool posix = !failed && mkfifo((probe / "fifo").c_str(), 0600) == 0;
     fs::remove_all(probe);
     return posix;
   }();
@@ -145,9 +159,9 @@ bool needs_posix_files(const fs::path& dir) {
 
 // Why the case |dir| is skipped on this leg; empty where it runs.
 std::string skipped(const fs::path& dir) {
-  if ((env_flag("TEST_WINDOWS") || env_flag("TEST_EMULATED")) && fs::exists(dir / "native-only"))
-    return "needs POSIX tools on the programs themselves";
-  if (fs::exists(dir / "root-only") && (geteuid() != 0 || env_flag("TEST_WINDOWS") || env_flag("TEST_EMULATED")))
+  bool emulated = env_flag("TEST_WINDOWS") || env_flag("TEST_EMULATED");
+  if (emulated && fs::exists(dir / "native-only")) return "needs POSIX tools on the programs themselves";
+  if (fs::exists(dir / "root-only") && (geteuid() != 0 || emulated))
     return "needs root, and the native programs, to give files to other accounts and set their flags";
   if (needs_posix_files(dir) && !posix_files()) return "needs links and FIFOs, which this file system lacks";
   return "";
@@ -183,14 +197,11 @@ std::string refusal_of(const std::string& errors) {
 // checks that the two are twins: what it said, for the transcript.
 std::string run_with_twin(const fs::path& scratch, const std::string& command) {
   std::string dry = dry_run_of(command);
+  if (dry.empty()) return said(run_in(scratch, command));
   Files before = snapshot(scratch, true, true);
-  RunResult foreseen{0, "", ""};
-  if (!dry.empty()) {
-    foreseen = run_in(scratch, dry);
-    EXPECT_EQ(snapshot(scratch, true, true), before) << "a dry run changed the folder: " << command;
-  }
+  RunResult foreseen = run_in(scratch, dry);
+  EXPECT_EQ(snapshot(scratch, true, true), before) << "a dry run changed the folder: " << command;
   RunResult result = run_in(scratch, command);
-  if (dry.empty()) return said(result);
   EXPECT_EQ(foreseen.status, result.status) << "the dry run's status: " << command;
   bool changed = snapshot(scratch, true, true) != before;
   if (result.status != 0) {
@@ -208,10 +219,7 @@ TEST_P(Case, LeavesExactlyTheExpectedFiles) {
   fs::path dir = cases_dir() / GetParam();
   if (std::string why = skipped(dir); !why.empty()) GTEST_SKIP() << why;
   fs::path scratch = make_scratch(GetParam());
-  if (!set_up_folder(dir / "before", scratch)) {
-    shell("chattr -R -ia '" + scratch.string() + "' 2>/dev/null");
-    GTEST_SKIP() << "chattr is refused here";
-  }
+  if (!set_up_folder(dir / "before", scratch)) GTEST_SKIP() << "chattr is refused here";
   bool about_library = fs::exists(dir / "no-library") ||
                        snapshot(dir / "before", true).size() != snapshot(dir / "before").size();
   for (const auto& [name, bytes] : about_library ? Files() : snapshot(scratch))
@@ -227,7 +235,7 @@ TEST_P(Case, LeavesExactlyTheExpectedFiles) {
     transcript += command + "\n" + run_with_twin(scratch, command);
     expected_transcript += command + "\n";
   }
-  if (fs::exists(dir / "before/.flags")) shell("chattr -R -ia '" + scratch.string() + "' 2>/dev/null");
+  if (fs::exists(dir / "before/.flags")) clear_flags(scratch);
   if (fs::exists(case_file(dir, "transcript"))) expected_transcript = read_file(case_file(dir, "transcript"));
   EXPECT_EQ(transcript, expected_transcript) << "what the commands said";
 
@@ -248,7 +256,7 @@ TEST_P(Case, LeavesExactlyTheExpectedFiles) {
         << "mode of " << line[0];
   }
   Files expected = snapshot(after, about_library);
-  for (const char* file : {".links", ".modes"}) expected.erase(file);
+  for (const char* file : kDescriptions) expected.erase(file);
   for (auto& [name, bytes] : expected)
     if (bytes.rfind("-> ", 0) != 0 && name.back() != '/') bytes = for_platform(bytes);
   EXPECT_EQ(snapshot(scratch, about_library), expected) << "the files left";

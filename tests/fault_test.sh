@@ -1,5 +1,5 @@
 #!/bin/bash
-# fault_test.sh PROGRAM_DIR CASES_DIR
+# fault_test.sh PROGRAM_DIR
 #
 # Fails, and then kills, every file-system call of the programs in turn and
 # checks what is left.  The runs come from files named `faults` in the
@@ -21,7 +21,6 @@
 # of the folder, must reach its own end.
 set -u
 bin=$(cd "$1" && pwd)
-cases=$(cd "$2" && pwd)
 source "$(dirname "$0")/lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -38,14 +37,16 @@ error() { case $1 in write) echo ENOSPC ;; openat) echo EACCES ;; flock) echo EN
 # verdict WHAT WRONG: counts a fault point; prints it where WRONG is not empty.
 verdict() { if [ -z "$2" ]; then passed=$((passed + 1)); else failures=$((failures + 1)); echo "FAIL $1: $2"; fi; }
 
+# unreached STATUS: says why a run under inject reached no verdict, if so.
+unreached() { case $1 in 99) echo "the call was not reached" ;; 124) echo "the program blocked" ;; *) return 1 ;; esac; }
+
 # failing N CALL LINE: fails the Nth CALL (LINE in the trace): what went wrong.
 failing() {
   setup "$work/run" "$from"
   (cd "$work/run" && inject "" "$2" "$(error "$2")" "$1" "$bin/$program") >"$work/out" 2>"$work/err"
   local status=$? lines=$(wc -l <"$work/err") now=$(state "$work/run")
   [[ $2 = unlink* && $3 = *\"$scratch\"* ]] && now=$(grep -v "^$scratch " <<<"$now")
-  if [ "$status" = 99 ]; then echo "the call was not reached"
-  elif [ "$status" = 124 ]; then echo "the program blocked"
+  if unreached "$status"; then :
   elif [ -s "$work/out" ]; then echo "printed '$(cat "$work/out")' on standard output"
   elif [ "$now" = "$end" ]; then [ "$status $lines" = "0 0" ] || echo "switched, but exit status $status and $lines lines on standard error"
   elif one_of "$now" "${began[@]}"; then [ "$status $lines" = "1 1" ] || echo "not switched, but exit status $status and $lines lines on standard error"
@@ -58,7 +59,7 @@ failing() {
 killed() {
   setup "$work/run" "$from"
   (cd "$work/run" && inject "" "$2" signal=KILL "$1" "$bin/$program") >/dev/null 2>&1
-  case $? in 99) echo "the call was not reached"; return ;; 124) echo "the program blocked"; return ;; esac
+  unreached $? && return
   local live=$(hash "$work/run/liblist.gam") kept=$(hash "$work/run/liblist_tv_backup.gam")
   one_of "$live" "$old" "$new" || { echo "liblist.gam is neither the old nor the new file"; return; }
   [ "$original" = any ] || one_of "$original" "$live" "$kept" || { echo "the original is gone"; return; }
@@ -76,13 +77,14 @@ for faults in "$cases"/*/faults; do
   read -ra installed_dirs <<<"$(field installed)"
   plain_dir=$(field plain) refused=$(field refused)
   installed=() && for dir in "${installed_dirs[@]}"; do installed+=("$(golden "$case/$dir")"); done
-  plain=$(golden "$case/$plain_dir")
+  plain=$(golden "$case/$plain_dir") refused_state=${refused:+$(golden "$case/$refused")}
   while read -r _ program _ from <&3; do
     what="$(basename "$case"): $program from $from"
-    end_dir=$case/$plain_dir && [ "$program" = install ] && end_dir=$case/${installed_dirs[0]}
-    from=$case/$from end=$(golden "$end_dir")
+    end_dir=$case/$plain_dir end=$plain
+    [ "$program" = install ] && end_dir=$case/${installed_dirs[0]} end=${installed[0]}
+    from=$case/$from
     setup "$work/s" "$from" && before=$(state "$work/s")
-    began=("$before") && [ -n "$refused" ] && began+=("$(golden "$case/$refused")")
+    began=("$before" ${refused:+"$refused_state"})
     old=$(hash "$from/liblist.gam") new=$(hash "$end_dir/liblist.gam") original=$(hash "$case/$plain_dir/liblist.gam")
     grep -q " $original\$" <<<"$before" || original=any  # a rebuild has no original to keep
     (cd "$work/s" && within 20 strace -f -o "$work/trace" -e trace="$calls" "$bin/$program")

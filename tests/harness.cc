@@ -72,7 +72,7 @@ std::string to_lf(const std::string& bytes) {
   return out;
 }
 
-std::string to_crlf(const std::string& bytes) {
+static std::string to_crlf(const std::string& bytes) {
   std::string out;
   for (char c : bytes) {
     if (c == '\n') out += '\r';

@@ -15,7 +15,6 @@ struct RunResult {
 std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 std::string to_lf(const std::string& bytes);
-std::string to_crlf(const std::string& bytes);
 // |bytes| as the programs of this leg write them: CR LF line ends where
 // TEST_WINDOWS=1, else as they are.
 std::string for_platform(const std::string& bytes);

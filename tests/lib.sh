@@ -1,5 +1,8 @@
 # Shell helpers shared by the test scripts (sourced).
 
+# The golden cases.
+cases=$(cd "$(dirname "${BASH_SOURCE[0]}")/cases" && pwd)
+
 # hash FILE: a checksum of FILE's bytes, or "none" where there is no file.
 hash() { if [ -f "$1" ]; then sha256sum < "$1" | cut -c1-16; else echo none; fi; }
 

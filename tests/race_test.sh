@@ -14,7 +14,6 @@ read -ra install <<<"$2"
 read -ra uninstall <<<"$3"
 source "$(dirname "$0")/lib.sh"
 [[ $2 = *.exe ]] && crlf=1  # the Windows programs
-cases=$(cd "$(dirname "$0")/cases" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 ulimit -f 20000

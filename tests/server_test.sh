@@ -16,6 +16,7 @@ source "$(dirname "$0")/lib.sh"
 bin=$(cd "$1" && pwd) examples=$(cd "$2" && pwd) work=$(mktemp -d)
 trap 'cd /; umount -q "$work"/* 2>/dev/null; rm -rf "$work"' EXIT
 umask 077
+account=(setpriv --reuid=4242 --regid=4343 --clear-groups)  # the account 4242, as the cases' $ACCOUNT
 
 # mod NAME [OWNER MODE]: enters a new mod folder NAME (mode 0755) with the
 # Firearms sample's liblist.gam of OWNER (4242:4343) and MODE (0640).
@@ -32,9 +33,9 @@ kept='640 4242:4343 regular file'
 # followed by a flush of the folder before the next and before the end.
 # The program must exit 0 and print nothing.
 flushed() {
-  local program=$1 out && shift
-  if [ $# = 0 ]; then out=$(within 20 strace -f -y -o "$work/trace" -e trace=?rename,renameat,renameat2,?link,linkat,fsync "$bin/$program" 2>&1)
-  else out=$(inject -o "$work/trace" -t '?rename,renameat,renameat2,fsync' "$@" "$bin/$program" 2>&1); fi
+  local program=$1 out traced='?rename,renameat,renameat2,?link,linkat,fsync' && shift
+  if [ $# = 0 ]; then out=$(within 20 strace -f -y -o "$work/trace" -e trace="$traced" "$bin/$program" 2>&1)
+  else out=$(inject -o "$work/trace" -t "$traced" "$@" "$bin/$program" 2>&1); fi
   [ $? = 0 ] && [ -z "$out" ] || echo "FAIL $program: $out" >&2
   awk -v dir="<$PWD>)" -v scratch="<$PWD/liblist_tv_temp.gam>)" '
     / (rename|link)/ && !/INJECTED/ {
@@ -65,8 +66,8 @@ mod group 4343:4545 && chown 4242:4343 .
 within 20 setpriv --reuid=4242 --regid=4343 --groups=4545 "$bin/install"
 check "a runner who may not keep the owner keeps the group" "4242:4545" "$(stat -c %u:%g liblist.gam)"
 mod read_only 4242:4343 0444 && chown 4242:4343 .
-within 20 setpriv --reuid=4242 --regid=4343 --clear-groups "$bin/install" && rm liblist_tv_backup.gam
-within 20 setpriv --reuid=4242 --regid=4343 --clear-groups "$bin/uninstall"
+within 20 "${account[@]}" "$bin/install" && rm liblist_tv_backup.gam
+within 20 "${account[@]}" "$bin/uninstall"
 check "a read-only file installed and rebuilt by its owner" "444 4242:4343 regular file 473" \
   "$(kept_as liblist.gam) $(stat -c %s liblist.gam)"
 
@@ -93,7 +94,7 @@ done
 # unread.  (Root reads its own link's text once, and opens what it named.)
 mod retarget && chown 4242:4343 . && mv liblist.gam looked.gam && cp -p looked.gam other.gam &&
   echo '// another file' >>other.gam && ln -s looked.gam liblist.gam && chown -h 4242:4343 liblist.gam
-inject liblist.gam openat delay_enter=1000000 1 setpriv --reuid=4242 --regid=4343 --clear-groups "$bin/install" 2>"$work/err" &
+inject liblist.gam openat delay_enter=1000000 1 "${account[@]}" "$bin/install" 2>"$work/err" &
 sleep 0.4 && ln -s other.gam new.gam && chown -h 4242:4343 new.gam && mv -T new.gam liblist.gam
 wait $!
 check "a link pointed elsewhere between look and open: refused unread" \

@@ -16,7 +16,7 @@ read -ra wine <<<"$1"
 exe=$2
 source "$(dirname "$0")/lib.sh"
 crlf=1
-fa=$(cd "$(dirname "$0")/cases/install_firearms" && pwd)
+fa=$cases/install_firearms
 work=$(mktemp -d)
 mod=$work/mod
 trap 'wait; rm -rf "$work"' EXIT

@@ -117,9 +117,7 @@ const Words kRemoveCopy = {"remove liblist_tv_backup.gam, a copy of liblist.gam"
 // and nothing is lost without the copy.
 Decision<Step> plan_remove_copy(const Facts& facts) {
   if (!facts.backup.here)
-    return {plan_end(failed(refusal("it leads to a file in another place, which removing it "
-                                    "would remove; remove the link itself by hand",
-                                    "cannot delete", kBackupFile)))};
+    return {plan_end(failed(refusal(kRemovesElsewhere, "cannot delete", kBackupFile)))};
   if (auto refused = refuse_unchangeable(facts, {Touch::none, Touch::replaced, false}))
     return {plan_end(failed(*refused))};
   return {plan_change(kRemoveCopy, false), Step::remove_copy};
@@ -225,11 +223,9 @@ Outcome undo_switch(Facts& facts, Step step, const Plan&) {
   switch (step) {
     case Step::restore:
       return restore_backup(facts);
-    case Step::remove_copy: {
-      release_originals(facts);
-      if (SystemError error = remove_name(kBackupFile)) return failed(failed_call(error, "cannot delete", kBackupFile));
+    case Step::remove_copy:
+      if (std::optional<Failure> failure = remove_backup(facts)) return failed(*failure);
       return did_change(kRemoveCopy);
-    }
     case Step::rebuild_beside_backup: {
       Outcome rebuilt = rebuild(facts);
       // A look that failed (an I/O error, say) may have taken a free name
