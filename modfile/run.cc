@@ -245,7 +245,11 @@ int Run::report(const Plan& plan, const Outcome& outcome) {
   return finish(outcome.status);
 }
 
-int Run::finish(int status) const {
+int Run::finish(int status) {
+  // A run started while the window is open must not wait for this one:
+  // the folder lock and the open files go first.
+  lock_.reset();
+  facts_ = Facts();
   if (shown_) hold_window(status != kDone);
   return status;
 }

@@ -65,7 +65,9 @@ class Run {
   // Prints how the run ended, as the options ask, and keeps a window of
   // its own open a moment: the exit status.
   int report(const Plan& plan, const Outcome& outcome);
-  int finish(int status) const;
+  // Lets go of the folder, then keeps a window of its own open a moment:
+  // |status|.
+  int finish(int status);
 
  private:
   // Reads the command line: nothing, or the status to exit with at once
