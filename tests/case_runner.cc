@@ -213,6 +213,25 @@ std::string run_with_twin(const fs::path& scratch, const std::string& command) {
   return said(result);
 }
 
+// Checks that the names in |scratch| that |after|/.links groups are one
+// file, and no others, and that they have the modes of |after|/.modes.
+void expect_links_and_modes(const fs::path& scratch, const fs::path& after) {
+  size_t linked = 0, listed = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(scratch))
+    linked += !entry.is_symlink() && entry.is_regular_file() && entry.hard_link_count() > 1;
+  for (const auto& names : lines_of(after / ".links")) {
+    listed += names.size();
+    for (const auto& name : names)
+      EXPECT_TRUE(fs::equivalent(scratch / name, scratch / names[0])) << name << " is not " << names[0];
+  }
+  EXPECT_EQ(linked, listed) << "names that are one file";
+  for (const auto& line : lines_of(after / ".modes")) {
+    if (env_flag("TEST_WINDOWS")) break;
+    EXPECT_EQ(fs::symlink_status(scratch / line[0]).permissions(), fs::perms(std::stoi(line[1], nullptr, 8)))
+        << "mode of " << line[0];
+  }
+}
+
 class Case : public testing::TestWithParam<std::string> {};
 
 TEST_P(Case, LeavesExactlyTheExpectedFiles) {
@@ -239,22 +258,8 @@ TEST_P(Case, LeavesExactlyTheExpectedFiles) {
   if (fs::exists(case_file(dir, "transcript"))) expected_transcript = read_file(case_file(dir, "transcript"));
   EXPECT_EQ(transcript, expected_transcript) << "what the commands said";
 
-  // Names of one file: those that after/.links groups, and no others.
-  size_t linked = 0, listed = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(scratch))
-    linked += !entry.is_symlink() && entry.is_regular_file() && entry.hard_link_count() > 1;
   fs::path after = case_file(dir, "after");
-  for (const auto& names : lines_of(after / ".links")) {
-    listed += names.size();
-    for (const auto& name : names)
-      EXPECT_TRUE(fs::equivalent(scratch / name, scratch / names[0])) << name << " is not " << names[0];
-  }
-  EXPECT_EQ(linked, listed) << "names that are one file";
-  for (const auto& line : lines_of(after / ".modes")) {
-    if (env_flag("TEST_WINDOWS")) break;
-    EXPECT_EQ(fs::symlink_status(scratch / line[0]).permissions(), fs::perms(std::stoi(line[1], nullptr, 8)))
-        << "mode of " << line[0];
-  }
+  expect_links_and_modes(scratch, after);
   Files expected = snapshot(after, about_library);
   for (const char* file : kDescriptions) expected.erase(file);
   for (auto& [name, bytes] : expected)

@@ -177,6 +177,57 @@ unsigned long env_number(const char* name, unsigned long fallback,
   return value;
 }
 
+// Installs |original|, laid out in |dir|, twice: what the model |e| says
+// each run leaves.
+void check_install(const std::filesystem::path& dir, const std::string& original, const Expected& e,
+                   const std::string& where) {
+  Files plain{{"liblist.gam", original}};
+  RunResult install = run_in(dir, "$INSTALL");
+  EXPECT_EQ(install.output, "") << where;
+  if (e.head == 0) {
+    EXPECT_EQ(install.status, 1) << where;
+    EXPECT_EQ(install.errors.rfind("install: cannot find \"mpentity\" in liblist.gam", 0), 0u)
+        << install.errors << where;
+    EXPECT_EQ(snapshot(dir), plain) << "refused, " << where;
+  } else {
+    EXPECT_EQ(install.status, 0) << install.errors << where;
+    EXPECT_EQ(install.errors, "") << where;
+    Files want = e.bot ? plain
+                       : Files{{"liblist.gam", for_platform(e.installed)}, {"liblist_tv_backup.gam", original}};
+    EXPECT_EQ(snapshot(dir), want) << (e.bot ? "installed already, " : "installed, ") << where;
+  }
+  Files installed = snapshot(dir);
+  EXPECT_EQ(run_in(dir, "$INSTALL").status, install.status) << where;
+  EXPECT_EQ(snapshot(dir), installed) << "second install, " << where;
+}
+
+// Then uninstalls twice: the original back, or, from the bot's lines
+// without a backup, rebuilt for a known game and refused for any other; a
+// rebuilt file has nothing left to undo.
+void check_uninstall(const std::filesystem::path& dir, const std::string& original, const Expected& e,
+                     const std::string& where) {
+  Files plain{{"liblist.gam", original}};
+  if (!e.bot) {
+    // Restored, or nothing to undo.
+    EXPECT_EQ(said(run_in(dir, "$UNINSTALL")), "") << where;
+    EXPECT_EQ(snapshot(dir), plain) << "install, uninstall, " << where;
+    return;
+  }
+  RunResult rebuild = run_in(dir, "$UNINSTALL");
+  if (e.rebuilt.empty()) {
+    EXPECT_EQ(rebuild.status, 1) << where;
+    EXPECT_EQ(rebuild.errors.rfind("uninstall: liblist.gam still has the bot's lines", 0), 0u)
+        << rebuild.errors << where;
+    EXPECT_EQ(snapshot(dir), plain) << "unknown game, " << where;
+    return;
+  }
+  EXPECT_EQ(rebuild.status, 0) << rebuild.errors << where;
+  Files rebuilt{{"liblist.gam", for_platform(e.rebuilt)}};
+  EXPECT_EQ(snapshot(dir), rebuilt) << "rebuilt, " << where;
+  EXPECT_EQ(said(run_in(dir, "$UNINSTALL")), "") << where;
+  EXPECT_EQ(snapshot(dir), rebuilt) << "second rebuild, " << where;
+}
+
 TEST(Roundtrip, GeneratedFiles) {
   unsigned long seed = env_number("TEST_SEED", 20261208, 0, 4294967295UL);
   unsigned long files = env_number("TEST_FILES", 300, 1, 1000000);
@@ -192,45 +243,8 @@ TEST(Roundtrip, GeneratedFiles) {
     lay_bot_library(dir);
     write_file(dir / "liblist.gam", original);
     Expected e = expect(env_flag("TEST_WINDOWS") ? to_lf(original) : original);
-    Files plain{{"liblist.gam", original}};
-    RunResult install = run_in(dir, "$INSTALL");
-    EXPECT_EQ(install.output, "") << where;
-    if (e.head == 0) {
-      EXPECT_EQ(install.status, 1) << where;
-      EXPECT_EQ(install.errors.rfind("install: cannot find \"mpentity\" in liblist.gam", 0), 0u)
-          << install.errors << where;
-      EXPECT_EQ(snapshot(dir), plain) << "refused, " << where;
-    } else {
-      EXPECT_EQ(install.status, 0) << install.errors << where;
-      EXPECT_EQ(install.errors, "") << where;
-      Files want = e.bot ? plain
-                         : Files{{"liblist.gam", for_platform(e.installed)}, {"liblist_tv_backup.gam", original}};
-      EXPECT_EQ(snapshot(dir), want) << (e.bot ? "installed already, " : "installed, ") << where;
-    }
-    Files installed = snapshot(dir);
-    EXPECT_EQ(run_in(dir, "$INSTALL").status, install.status) << where;
-    EXPECT_EQ(snapshot(dir), installed) << "second install, " << where;
-    if (!e.bot) {
-      // Restored, or nothing to undo.
-      EXPECT_EQ(said(run_in(dir, "$UNINSTALL")), "") << where;
-      EXPECT_EQ(snapshot(dir), plain) << "install, uninstall, " << where;
-      continue;
-    }
-    // The bot's lines without a backup: rebuilt for a known game, refused
-    // for any other; a rebuilt file has nothing left to undo.
-    RunResult rebuild = run_in(dir, "$UNINSTALL");
-    if (e.rebuilt.empty()) {
-      EXPECT_EQ(rebuild.status, 1) << where;
-      EXPECT_EQ(rebuild.errors.rfind("uninstall: liblist.gam still has the bot's lines", 0), 0u)
-          << rebuild.errors << where;
-      EXPECT_EQ(snapshot(dir), plain) << "unknown game, " << where;
-      continue;
-    }
-    EXPECT_EQ(rebuild.status, 0) << rebuild.errors << where;
-    Files rebuilt{{"liblist.gam", for_platform(e.rebuilt)}};
-    EXPECT_EQ(snapshot(dir), rebuilt) << "rebuilt, " << where;
-    EXPECT_EQ(said(run_in(dir, "$UNINSTALL")), "") << where;
-    EXPECT_EQ(snapshot(dir), rebuilt) << "second rebuild, " << where;
+    check_install(dir, original, e, where);
+    check_uninstall(dir, original, e, where);
   }
   if (!HasFailure()) std::filesystem::remove_all(dir);
 }
