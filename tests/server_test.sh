@@ -71,11 +71,16 @@ within 20 "${account[@]}" "$bin/uninstall"
 check "a read-only file installed and rebuilt by its owner" "444 4242:4343 regular file 473" \
   "$(kept_as liblist.gam) $(stat -c %s liblist.gam)"
 
-# A device behind root's own link in root's own folder is refused from its
-# name, never opened (-y shows the file behind each descriptor opened).
+# A device behind root's own link in root's own folder, or behind an
+# account's own link in its folder with the account running, is refused
+# from its name, never opened (-y shows the file behind each descriptor
+# opened).
 mkdir -m 0755 "$work/device" && ln -s /dev/ptmx "$work/device/liblist.gam" && cd "$work/device"
 within 20 strace -f -y -o "$work/trace" -e trace=openat "$bin/install" 2>/dev/null
 check "device behind a link: never opened" 0 "$(grep -c 'ptmx>' "$work/trace")"
+mod device_account && chown 4242:4343 . && ln -sf /dev/ptmx liblist.gam && chown -h 4242:4343 liblist.gam
+within 20 strace -f -y -o "$work/trace" -e trace=openat "${account[@]}" "$bin/install" 2>/dev/null
+check "device behind an account's own link, run by the account: never opened" 0 "$(grep -c 'ptmx>' "$work/trace")"
 # Between root's look and root's open, made certain by a delay injected
 # into the open: the account's liblist.gam replaced by a link to its FIFO,
 # or by a FIFO.  The open follows no link, and the open file decides:
