@@ -493,11 +493,11 @@ Found look_at_leftover(const char* name, const Folder&) {
 
 PathLook look_along(std::string_view path) {
   PathLook look;
-  struct stat about;
   Bytes name;
   if (!name.append(path) || name.c_str() == nullptr) return look;
   // Anyone but root follows links as the system does.
   if (geteuid() != 0) {
+    struct stat about;
     if (stat(name.c_str(), &about) == 0 && S_ISREG(about.st_mode)) look.kind = Kind::regular;
     return look;
   }

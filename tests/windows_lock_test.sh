@@ -29,12 +29,14 @@ clock() {
   status=$? took=$(( ($(date +%s%N) - began) / 1000000 ))
 }
 
+# await COMMAND...: waits up to 10 s for COMMAND to succeed: whether it did.
+await() { for _ in $(seq 400); do "$@" && return 0; sleep 0.025; done; return 1; }
+
 # hold MS: holds liblist.gam in the mod folder for MS milliseconds, in the
 # background; returns once it is held.
 hold() {
   (cd "$mod" && within 60 "${wine[@]}" "$exe/hold_file.exe" liblist.gam "$1") >"$work/held" &
-  for _ in $(seq 400); do grep -q held "$work/held" && return 0; sleep 0.025; done
-  echo "FAIL the helper never held liblist.gam"; exit 1
+  await grep -q held "$work/held" || { echo "FAIL the helper never held liblist.gam"; exit 1; }
 }
 
 # held WHAT PROGRAM FROM MS STATUS END: runs PROGRAM in a folder laid out as
@@ -79,7 +81,7 @@ timed "double-clicked with an argument, shown for about 10 s" 1 9000 20000
 # (a sleep, however fast the machine), so 2.5 s leaves a slow machine
 # room; from the test's console it is silent and shows no window itself.
 double_click "$mod" install &
-for _ in $(seq 400); do [ -f "$mod/liblist_tv_backup.gam" ] && break; sleep 0.025; done
+await [ -f "$mod/liblist_tv_backup.gam" ]
 clock "$mod" "${wine[@]}" "$exe/uninstall.exe" >"$work/out" 2>&1
 wait
 timed "a run beside an open window is not held up; from the test's console it is silent and quick" 0 0 2500
